@@ -1,0 +1,1 @@
+// Keeps a library with no module files yet buildable.

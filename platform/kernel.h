@@ -1,0 +1,101 @@
+// Kernel stand-ins: heaps, process, command line, current directory, code
+// pages, the tick clock, files and the table of built-in modules.
+#pragma once
+
+#include "platform/win32.h"
+
+// Heaps.
+#define HEAP_NO_SERIALIZE 0x00000001
+#define HEAP_ZERO_MEMORY 0x00000008
+
+HANDLE HeapCreate(DWORD options, size_t initialSize, size_t maximumSize);
+BOOL HeapDestroy(HANDLE heap);
+void* HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
+void* HeapReAlloc(HANDLE heap, DWORD flags, void* block, size_t bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, void* block);
+// The exact size requested for the block; (size_t)-1 for a block not of this heap.
+size_t HeapSize(HANDLE heap, DWORD flags, const void* block);
+
+// Process.
+HMODULE GetModuleHandleW(LPCWSTR name);
+[[noreturn]] void ExitProcess(UINT exitCode);
+DWORD GetCurrentThreadId();
+DWORD GetCurrentProcessId();
+
+// The command line as the platform would hand it over, rebuilt from argv:
+// items holding a space, or empty, are put in double quotes.
+LPWSTR GetCommandLineW();
+// Directory with '\' separators; result as the platform's: characters written
+// (without the terminator), or the size needed (with it) when the buffer is
+// too small, 0 on failure.
+DWORD GetCurrentDirectoryW(DWORD bufferLength, LPWSTR buffer);
+
+#define CP_ACP 0
+#define CP_UTF8 65001
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int wideChars);
+
+// Milliseconds since the system started (the headless backend sets it).
+DWORD GetTickCount();
+
+// Files.
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_FILE_SIZE 0xFFFFFFFFu
+#define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
+                   DWORD attributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytes, DWORD* bytesRead, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytes, DWORD* bytesWritten, void* overlapped);
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
+DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
+BOOL CloseHandle(HANDLE object);
+
+// Run-time loading over the built-in stand-in modules ("DDRAW.DLL", "DINPUT.DLL").
+HMODULE LoadLibraryW(LPCWSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+BOOL FreeLibrary(HMODULE module);
+
+void InitCommonControls();
+
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+struct OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  char szCSDVersion[128];
+};
+BOOL GetVersionExA(OSVERSIONINFOA* info);
+
+// ---- Platform-internal: used by the program entry, backends and tests. ----
+
+// Hands the process arguments to GetCommandLineW.
+void KernelSetArguments(int argc, char** argv);
+// One exported routine of a built-in module.
+struct KernelExport {
+  const char* name;
+  FARPROC routine;
+};
+// Registers a built-in module under its file name (matched case-insensitively);
+// the export list ends with a null name. Later registrations of a name replace it.
+void KernelRegisterModule(const char* fileName, const KernelExport* exports);
+// Replaces the tick source (the headless backend's test clock); null restores
+// the system's monotonic clock.
+void KernelSetTickSource(DWORD (*source)());
+// Number of heap allocations (HeapAlloc/HeapReAlloc) made so far, for tests.
+uint64_t KernelHeapAllocations();
