@@ -97,5 +97,11 @@ void KernelRegisterModule(const char* fileName, const KernelExport* exports);
 // Replaces the tick source (the headless backend's test clock); null restores
 // the system's monotonic clock.
 void KernelSetTickSource(DWORD (*source)());
+// Registers the built-in stand-in modules; LoadLibraryW calls it once before
+// its first lookup (defined with the display and input stand-ins).
+void PlatformBuiltinModules();
+// Runs at ExitProcess before the process ends, newest first (a backend gives
+// the display back here). At most 8 hooks.
+void KernelOnExit(void (*hook)());
 // Number of heap allocations (HeapAlloc/HeapReAlloc) made so far, for tests.
 uint64_t KernelHeapAllocations();

@@ -7,10 +7,12 @@
 #include "app/runner.h"
 #include "errors/errors.h"
 #include "input/keyboard.h"
+#include "platform/kernel.h"
 #include "screen/decoders.h"
 #include "screen/draw.h"
 #include "screen/screen.h"
 
+__attribute__((weak)) void PlatformBuiltinModules() {}
 __attribute__((weak)) void DrawSystemInit() {}
 __attribute__((weak)) void ImageDecoderReset() {}
 __attribute__((weak)) int32_t ErrorHandlerInstall() { return 0; }
