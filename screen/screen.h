@@ -31,6 +31,14 @@ extern int32_t SpritesSaved;
 extern void (*SpriteSaveHook)();
 extern HDC BackBufferDC;
 extern ObjectTable* SpriteTable;
+// The display library and its use count (one use per load request, the
+// interface is released when the count comes back to 0).
+extern HMODULE DirectDrawLibrary;
+extern int32_t DirectDrawUses;
+// The window made at initialisation; ScreenWindow returns to it on release.
+extern HWND ScreenWindowHome;
+extern int32_t ScreenWindowCreated;
+extern DrawTarget ScreenDrawTarget;
 // The fill record of ScreenClear and the surface description the lock
 // operations here and in the sprites use.
 extern DDBLTFX ScreenFillFx;
@@ -39,12 +47,21 @@ extern DDSURFACEDESC2 ScreenSurfaceDesc;
 // The sprite table on success, null on failure.
 ObjectTable* ScreenSystemInit();
 // 1 on success, 0 on failure; width, height and depth are taken as int16.
+// A width or height of 0 or less (after the truncation) fails at once.
 int32_t ScreenOpen(int32_t width, int32_t height, int32_t depth, const char16_t* title);
+// Pumps the window messages and flips the page (recovering a lost display).
 void ScreenPresent();
+// The back buffer's descriptor, or null when its device context is held or refused.
 DrawTarget* ScreenTarget();
+// Gives the back buffer's device context back if held.
 void ScreenTargetRelease();
+// Fills the drawing target with a 0x00BBGGRR colour; the platform's result
+// (a failure code when no screen is open).
 HRESULT ScreenClear(uint32_t colour);
+// Closes an open screen: sprites freed, normal cooperative level, window hidden.
 void ScreenClose();
+// Releases the screen and the display interface; safe to call in any state.
 void ScreenSystemEnd();
+// A colour in the open screen's pixel format (0 for unknown depths).
 uint32_t ScreenColorToPixel(int32_t red, int32_t green, int32_t blue);
 LRESULT ScreenWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
