@@ -105,3 +105,11 @@ void PlatformBuiltinModules();
 void KernelOnExit(void (*hook)());
 // Number of heap allocations (HeapAlloc/HeapReAlloc) made so far, for tests.
 uint64_t KernelHeapAllocations();
+// Tests: after `allowed` more successful HeapAlloc/HeapReAlloc calls every
+// further one fails (returns null); a negative value lets them succeed again.
+void KernelHeapFailAfter(int64_t allowed);
+// Tests: while set, every HeapCreate fails.
+void KernelHeapCreateFail(bool fail);
+// Tests: the command line GetCommandLineW hands out, verbatim; null goes back
+// to the one rebuilt from the arguments.
+void KernelSetCommandLine(const char16_t* line);
