@@ -20,6 +20,11 @@ struct Sprite {
   int16_t sourceY;
 };
 
+// Largest width or height of an image that becomes a sprite, and the most
+// pixels one may hold; larger images are refused before anything is allocated.
+#define SPRITE_MAX_SIDE 16384
+#define SPRITE_MAX_PIXELS (16 * 1024 * 1024)
+
 extern DDCOLORKEY SpriteKeyDefault;
 
 // 0 on failure; for a given number the surface pointer, for -1 the number chosen.
@@ -34,3 +39,38 @@ HRESULT SpriteDrawKeyed(int32_t number, int32_t x, int32_t y);
 int32_t SpriteFree(int32_t number);
 void SpriteSaveAll();
 void SpriteRestoreAll();
+
+// ---- The pure parts of loading and drawing, used by the operations above. ----
+
+// A BMP file's layout, every part checked against the file's real size.
+struct BitmapInfo {
+  int32_t width;        // 1 .. SPRITE_MAX_SIDE
+  int32_t height;       // 1 .. SPRITE_MAX_SIDE (the stored height may be negative)
+  int32_t bits;         // 1, 4, 8, 16 (5-5-5), 24 or 32
+  int32_t compression;  // 0 none, 1 8-bit run-length; 3 (masks) is read as 0
+  int32_t topDown;      // 1: the first stored row is the top row
+  const uint8_t* pixels;
+  uint32_t pixelBytes;  // bytes from pixels to the end of the file
+  int32_t rowStride;    // bytes per stored row when not run-length coded
+  int32_t paletteCount; // palette entries present in the file (0 .. 256)
+  const uint8_t* palette;  // 4 bytes per entry: blue, green, red, reserved
+};
+
+// 1 and the layout for a BMP within the supported subset, 0 for anything else.
+int32_t BitmapRead(const uint8_t* image, uint32_t size, BitmapInfo* info);
+// Expands a BMP of 8 bits or fewer into 24-bit rows of SpriteRowSize(width, 24)
+// bytes in the file's row order; destination holds height rows. Run-length
+// streams are clipped at the image; indices beyond the palette give black.
+// 1 on success, 0 for a layout it does not expand.
+int32_t BitmapExpand(const BitmapInfo* info, uint8_t* destination);
+// Bytes per source row: 16 bits w*2 + (w mod 2)*2, 24 bits w*3 + (w mod 4), 32 bits w*4.
+int32_t SpriteRowSize(int32_t width, int32_t bits);
+// Converts height rows of 16-, 24- or 32-bit source pixels into surface memory
+// of the given depth and ScreenPixelFormat; bottom-up sources fill the surface
+// from its last row. Depths other than 16, 24 and 32 are left untouched.
+void SpritePixelsConvert(uint8_t* destination, int32_t pitch, const uint8_t* source, int32_t width,
+                         int32_t height, int32_t bits, int32_t bottomUp, int32_t depth, int32_t pixelFormat);
+// 1 with the destination point and source rectangle when part of the sprite
+// drawn at (*x, *y) lies inside a target of the given size, 0 otherwise.
+int32_t SpriteClip(const Sprite* sprite, int32_t targetWidth, int32_t targetHeight, int32_t* x, int32_t* y,
+                   RECT* source);
