@@ -1,0 +1,79 @@
+// tessel-map: compiles map source into a binary map (build) and prints a
+// binary map as map source with warnings (dump).
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/tessel-map/map_source.h"
+
+namespace {
+
+int MapToolUsage() {
+  std::fprintf(stderr,
+               "usage: tessel-map build SOURCE -o FILE   compile map source into a binary map\n"
+               "       tessel-map dump FILE              print a binary map as map source, with warnings\n");
+  return 2;
+}
+
+// Reads a whole file; false when it cannot be opened or read.
+bool MapToolRead(const char* path, std::vector<uint8_t>* bytes) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+int MapToolBuild(const char* source, const char* output) {
+  std::vector<uint8_t> text;
+  if (!MapToolRead(source, &text)) {
+    std::fprintf(stderr, "tessel-map: cannot read %s: %s\n", source, std::strerror(errno));
+    return 2;
+  }
+  std::vector<uint8_t> map;
+  std::string errors;
+  if (!MapSourceBuild(std::string(text.begin(), text.end()), source, &map, &errors)) {
+    std::fputs(errors.c_str(), stderr);
+    return 2;
+  }
+  std::FILE* f = std::fopen(output, "wb");
+  if (!f) {
+    std::fprintf(stderr, "tessel-map: cannot write %s: %s\n", output, std::strerror(errno));
+    return 2;
+  }
+  bool ok = std::fwrite(map.data(), 1, map.size(), f) == map.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) {
+    std::fprintf(stderr, "tessel-map: cannot write %s\n", output);
+    return 2;
+  }
+  return 0;
+}
+
+int MapToolDump(const char* path) {
+  std::vector<uint8_t> bytes;
+  if (!MapToolRead(path, &bytes)) {
+    std::fprintf(stderr, "tessel-map: cannot read %s: %s\n", path, std::strerror(errno));
+    return 2;
+  }
+  std::string text;
+  MapDumpText(bytes, path, &text);
+  std::fputs(text.c_str(), stdout);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "dump") == 0) return MapToolDump(argv[2]);
+  if (argc == 5 && std::strcmp(argv[1], "build") == 0) {
+    if (std::strcmp(argv[3], "-o") == 0) return MapToolBuild(argv[2], argv[4]);
+    if (std::strcmp(argv[2], "-o") == 0) return MapToolBuild(argv[4], argv[3]);
+  }
+  return MapToolUsage();
+}
