@@ -1,0 +1,230 @@
+// tessel-render: runs the Map runner on the headless backend, as tessel would
+// in the current directory, from a key script and a test clock; prints a trace
+// line per frame, echoes message boxes and writes the last frame as a PNG.
+//   tessel-render MAP WIDTH HEIGHT INTERVAL [--keys SCRIPT] [--frame-ms MS]
+//                 [--out FILE.png] [--trace]
+#include <png.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/map.h"
+#include "app/runner.h"
+#include "platform/headless.h"
+#include "platform/kernel.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+// Scan codes of the key names a script may hold.
+constexpr int32_t KeyEscape = 1;
+constexpr int32_t KeyUp = 200;
+constexpr int32_t KeyLeft = 203;
+constexpr int32_t KeyRight = 205;
+constexpr int32_t KeyDown = 208;
+
+struct RenderStep {
+  std::vector<int32_t> keys;
+  uint64_t frames;
+};
+
+struct RenderState {
+  std::vector<RenderStep> steps;
+  uint64_t frameMs = 16;
+  const char* out = nullptr;
+  bool trace = false;
+  uint64_t frames = 0;
+  // The last frame presented, 8-bit B,G,R rows.
+  std::vector<uint8_t> lastFrame;
+  int32_t lastWidth = 0;
+  int32_t lastHeight = 0;
+};
+
+RenderState Render;
+
+[[noreturn]] void RenderUsage(const char* problem) {
+  std::fprintf(stderr, "tessel-render: %s\n", problem);
+  std::fprintf(stderr,
+               "usage: tessel-render MAP WIDTH HEIGHT INTERVAL [--keys SCRIPT] [--frame-ms MS] "
+               "[--out FILE.png] [--trace]\n"
+               "  SCRIPT: comma-separated KEYS*N steps, KEYS right, left, up, down, esc or none "
+               "joined with +\n");
+  std::exit(2);
+}
+
+// A decimal number of at most 18 digits; false for anything else.
+bool RenderParseCount(const std::string& text, uint64_t* value) {
+  if (text.empty() || text.size() > 18) return false;
+  uint64_t result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + (uint64_t)(c - '0');
+  }
+  *value = result;
+  return true;
+}
+
+bool RenderParseKey(const std::string& name, std::vector<int32_t>* keys) {
+  if (name == "right") keys->push_back(KeyRight);
+  else if (name == "left") keys->push_back(KeyLeft);
+  else if (name == "up") keys->push_back(KeyUp);
+  else if (name == "down") keys->push_back(KeyDown);
+  else if (name == "esc") keys->push_back(KeyEscape);
+  else if (name != "none") return false;
+  return true;
+}
+
+// Parses "KEYS*N,KEYS*N,..." into steps; false on any malformed step.
+bool RenderParseScript(const std::string& script, std::vector<RenderStep>* steps) {
+  size_t begin = 0;
+  while (begin <= script.size()) {
+    size_t end = script.find(',', begin);
+    if (end == std::string::npos) end = script.size();
+    std::string item = script.substr(begin, end - begin);
+    size_t star = item.rfind('*');
+    if (star == std::string::npos) return false;
+    RenderStep step;
+    if (!RenderParseCount(item.substr(star + 1), &step.frames)) return false;
+    std::string names = item.substr(0, star);
+    size_t from = 0;
+    while (true) {
+      size_t plus = names.find('+', from);
+      std::string name = names.substr(from, plus == std::string::npos ? std::string::npos : plus - from);
+      if (!RenderParseKey(name, &step.keys)) return false;
+      if (plus == std::string::npos) break;
+      from = plus + 1;
+    }
+    steps->push_back(step);
+    begin = end + 1;
+  }
+  return true;
+}
+
+// Before each frame's keyboard poll: the clock moves on one frame, and the
+// keys of the step this frame falls in are held (Escape once the script ends).
+void RenderPoll(uint64_t poll, void*) {
+  HeadlessSetClock((DWORD)((poll + 1) * Render.frameMs));
+  HeadlessClearKeys();
+  uint64_t first = 0;
+  for (const RenderStep& step : Render.steps) {
+    if (poll < first + step.frames) {
+      for (int32_t key : step.keys) HeadlessSetKey(key, true);
+      return;
+    }
+    first += step.frames;
+  }
+  HeadlessSetKey(KeyEscape, true);
+}
+
+void RenderFlip(const HeadlessFrame& frame, void*) {
+  Render.frames += 1;
+  if (Render.trace) {
+    std::printf("frame %llu view %d %d fps %d\n", (unsigned long long)Render.frames, (int)Map.viewX,
+                (int)Map.viewY, (int)FpsShown);
+  }
+  if (Render.out != nullptr) {
+    size_t bytes = (size_t)frame.width * (size_t)frame.height * 3;
+    if (Render.lastFrame.size() != bytes) Render.lastFrame.resize(bytes);
+    std::memcpy(Render.lastFrame.data(), frame.bgr, bytes);
+    Render.lastWidth = frame.width;
+    Render.lastHeight = frame.height;
+  }
+}
+
+// Writes B,G,R rows as an 8-bit RGB PNG; false on failure.
+bool RenderWritePng(const char* path, const uint8_t* bgr, int32_t width, int32_t height) {
+  FILE* file = std::fopen(path, "wb");
+  if (file == nullptr) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  if (info == nullptr) {
+    png_destroy_write_struct(&png, nullptr);
+    std::fclose(file);
+    return false;
+  }
+  // libpng reports errors by longjmp; nothing here needs unwinding.
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    return false;
+  }
+  png_init_io(png, file);
+  png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_set_bgr(png);
+  for (int32_t y = 0; y < height; y++) {
+    png_write_row(png, (png_const_bytep)(bgr + (size_t)y * (size_t)width * 3));
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(file) == 0;
+}
+
+// At the end of the run (the runner ends the process through ExitProcess).
+void RenderAtExit() {
+  std::fflush(stdout);
+  if (Render.out == nullptr) return;
+  if (Render.lastWidth == 0) {
+    std::fprintf(stderr, "tessel-render: no frame was presented; %s not written\n", Render.out);
+    return;
+  }
+  if (!RenderWritePng(Render.out, Render.lastFrame.data(), Render.lastWidth, Render.lastHeight)) {
+    std::fprintf(stderr, "tessel-render: cannot write %s\n", Render.out);
+    std::fflush(stderr);
+    std::_Exit(2);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<char*> positional;
+  for (int i = 1; i < argc; i++) {
+    std::string arg = argv[i];
+    if (arg == "--trace") {
+      Render.trace = true;
+    } else if (arg == "--keys" || arg == "--frame-ms" || arg == "--out") {
+      if (i + 1 >= argc) RenderUsage((arg + " needs a value").c_str());
+      std::string value = argv[++i];
+      if (arg == "--keys") {
+        Render.steps.clear();
+        if (!RenderParseScript(value, &Render.steps)) RenderUsage(("bad key script: " + value).c_str());
+      } else if (arg == "--frame-ms") {
+        if (!RenderParseCount(value, &Render.frameMs)) RenderUsage(("bad frame time: " + value).c_str());
+      } else {
+        Render.out = argv[i];
+      }
+    } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+      RenderUsage(("unknown option " + arg).c_str());
+    } else {
+      positional.push_back(argv[i]);
+    }
+  }
+  if (positional.size() != 4) RenderUsage("expected MAP WIDTH HEIGHT INTERVAL");
+  if (Render.out != nullptr) {
+    // Refuse an unwritable output before the run rather than after it.
+    FILE* probe = std::fopen(Render.out, "ab");
+    if (probe == nullptr) {
+      std::fprintf(stderr, "tessel-render: cannot write %s\n", Render.out);
+      return 2;
+    }
+    std::fclose(probe);
+  }
+
+  HeadlessReset();
+  HeadlessSetMessageBoxEcho(true);
+  HeadlessSetPollHook(RenderPoll, nullptr);
+  HeadlessSetFlipHook(RenderFlip, nullptr);
+  KernelOnExit(RenderAtExit);
+
+  char program[] = "tessel";
+  char* runnerArgs[] = {program, positional[0], positional[1], positional[2], positional[3], nullptr};
+  KernelSetArguments(5, runnerArgs);
+  RuntimeStart();
+  MapRunnerMain();
+}
