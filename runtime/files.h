@@ -22,6 +22,12 @@ ObjectTable* FileTableCreate();
 // 0 on failure; the handle on success, or for number -1 the number chosen.
 intptr_t FileOpen(int32_t number, const char16_t* name, int32_t mode);
 intptr_t FileOpenRead(int32_t number, const char16_t* name);
+// Mode 2: read and write, created when missing.
+intptr_t FileOpenUpdate(int32_t number, const char16_t* name);
+// Mode 3: write, created or emptied.
+intptr_t FileOpenWrite(int32_t number, const char16_t* name);
+// Mode 4: read and write an existing file, shared with no other open.
+intptr_t FileOpenExclusive(int32_t number, const char16_t* name);
 int32_t FileReadByte(int32_t number);
 int32_t FileReadWord(int32_t number);
 float FileReadFloat(int32_t number);

@@ -29,7 +29,8 @@ struct ObjectTable {
   int32_t enumIndex;
   ObjectNode* enumCursor;
   unsigned char* slots;
-  int32_t nextNumber;  // the next dynamic number to hand out (-2, -3, ...)
+  int32_t nextNumber;      // the next dynamic number to hand out (-2, -3, ...)
+  int32_t numbersWrapped;  // non-zero once the numbers ran past INT32_MIN and restarted at -2
 };
 
 ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t slotCount, ObjectReleaseRoutine release);
@@ -41,6 +42,7 @@ int32_t ObjectRelease(ObjectTable* table, int32_t number);
 void ObjectEnumStart(ObjectTable* table);
 void* ObjectEnumNext(ObjectTable* table, int32_t* number);
 int32_t ObjectForEach(ObjectTable* table, ObjectVisitor visitor, void* user);
-// Plain lists (also used by the message box's DisabledWindowList).
+// Plain lists (also used by the message box's DisabledWindowList): nodes come
+// from the ObjectListHeap; ObjectListAdd gives the new record zeroed, or null.
 void* ObjectListAdd(ObjectNode** head, int32_t recordSize);
 void ObjectListRemove(ObjectNode** head, void* record);

@@ -16,6 +16,16 @@ extern HANDLE BlockHeap;       // blocks of BlockAlloc
 extern HANDLE StringHeap;      // the StringBuffer and string variables (unserialised)
 extern HINSTANCE InstanceHandle;
 
+// Exit code of a process ended by RuntimeOutOfMemory.
+#define RUNTIME_EXIT_OUT_OF_MEMORY 3
+
+// Ends the process at once: a heap that cannot be created, or the StringHeap
+// that cannot supply a block. Prints "tessel: out of memory: <what>" on
+// standard error and exits with RUNTIME_EXIT_OUT_OF_MEMORY.
+[[noreturn]] void RuntimeOutOfMemory(const char* what);
+// HeapCreate, or RuntimeOutOfMemory naming the heap when it fails.
+HANDLE RuntimeHeapCreate(DWORD options, size_t initialSize, const char* name);
+
 // Sets the runtime up; the first thing the program does.
 void RuntimeStart();
 // Shuts every module down and ends the process with exit code 0.
