@@ -105,6 +105,8 @@ void PlatformBuiltinModules();
 void KernelOnExit(void (*hook)());
 // Number of heap allocations (HeapAlloc/HeapReAlloc) made so far, for tests.
 uint64_t KernelHeapAllocations();
+// Tests: the number of live blocks of a heap (0 for a handle that is no heap).
+uint64_t KernelHeapBlockCount(HANDLE heap);
 // Tests: after `allowed` more successful HeapAlloc/HeapReAlloc calls every
 // further one fails (returns null); a negative value lets them succeed again.
 void KernelHeapFailAfter(int64_t allowed);

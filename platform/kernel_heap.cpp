@@ -188,6 +188,15 @@ size_t HeapSize(HANDLE handle, DWORD flags, const void* block) {
 
 uint64_t KernelHeapAllocations() { return Heaps.allocations.load(); }
 
+uint64_t KernelHeapBlockCount(HANDLE handle) {
+  KernelHeap* heap = HeapOf(handle);
+  if (!heap) return 0;
+  HeapGuard guard(heap, 0);
+  uint64_t count = 0;
+  for (BlockHeader* header = heap->head; header; header = header->next) count++;
+  return count;
+}
+
 void KernelHeapFailAfter(int64_t allowed) { Heaps.failAfter.store(allowed < 0 ? -1 : allowed); }
 
 void KernelHeapCreateFail(bool fail) { Heaps.failCreate.store(fail); }
