@@ -90,6 +90,9 @@ extern HRESULT (*MapCellDraw)(int32_t number, int32_t x, int32_t y);
 [[noreturn]] void ErrorExit(int8_t number);
 // The routine a processor fault enters: ErrorExit(9).
 void ErrorExitFault();
+// One frame of the loop: poll, scroll, animate, draw, overlay, count, present;
+// non-zero when the state polled at its start holds Escape.
+int32_t RunnerFrame();
 // Counts this frame and publishes the count once 1000 ms have passed.
 void FpsCount();
 

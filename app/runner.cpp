@@ -83,6 +83,31 @@ static void RunnerOverlayDraw() {
   L DrawEnd();
 }
 
+int32_t RunnerFrame() {
+  L KeyboardPoll();
+  // Independent tests: with several arrows held each scroll runs, in this order.
+  L if (KeyDown(205) != 0) {
+    L MapScroll(1, 0);
+  }
+  L if (KeyDown(203) != 0) {
+    L MapScroll(-1, 0);
+  }
+  L if (KeyDown(200) != 0) {
+    L MapScroll(0, -1);
+  }
+  L if (KeyDown(208) != 0) {
+    L MapScroll(0, 1);
+  }
+  // The low 16 bits: 40000 becomes -25536 and steps every frame, 65636 becomes 100.
+  L TileAnimate((int16_t)AnimationInterval);
+  L MapDraw();
+  L RunnerOverlayDraw();
+  L FpsCount();
+  L ScreenPresent();
+  // Escape is tested on the state polled at the top of this frame.
+  L return KeyDown(1);
+}
+
 void MapRunnerMain() {
   L MapFileNumber = 99;
   L TileSpriteBase = 500;
@@ -108,28 +133,7 @@ void MapRunnerMain() {
   L MapLoad(MapName);
 
   L for (;;) {
-    L KeyboardPoll();
-    // Independent tests: with several arrows held each scroll runs, in this order.
-    L if (KeyDown(205) != 0) {
-      L MapScroll(1, 0);
-    }
-    L if (KeyDown(203) != 0) {
-      L MapScroll(-1, 0);
-    }
-    L if (KeyDown(200) != 0) {
-      L MapScroll(0, -1);
-    }
-    L if (KeyDown(208) != 0) {
-      L MapScroll(0, 1);
-    }
-    // The low 16 bits: 40000 becomes -25536 and steps every frame, 65636 becomes 100.
-    L TileAnimate((int16_t)AnimationInterval);
-    L MapDraw();
-    L RunnerOverlayDraw();
-    L FpsCount();
-    L ScreenPresent();
-    // Escape is tested on the state polled at the top of this frame.
-    L if (KeyDown(1) != 0) {
+    L if (RunnerFrame() != 0) {
       L break;
     }
   }

@@ -1,0 +1,101 @@
+// tessel-render as a map author runs it: key scripts, trace lines, the echoed
+// message boxes, the PNG of the last frame, its exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "tests/app/harness.h"
+
+namespace {
+
+struct ToolRun {
+  int32_t exitCode;
+  std::string out, err;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+ToolRun RunTool(const TestDir& dir, const std::string& arguments) {
+  std::string command = "cd '" + dir.path + "' && '" TESSEL_BINARY_DIR "/tessel-render' " + arguments +
+                        " > out.txt 2> err.txt";
+  int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(dir.path + "/out.txt"),
+          ReadAll(dir.path + "/err.txt")};
+}
+
+void ScrollMap(const TestDir& dir) {
+  dir.Tile("t.bmp", 16, 16, Rgb{0, 200, 0});
+  MapSpec spec;
+  spec.width = 400;
+  spec.height = 300;
+  spec.step = 10;
+  spec.layers.push_back({25, 19, 16, 16, 1.0f, 0, std::vector<int16_t>(25 * 19, 1)});
+  spec.tiles.push_back({"t.bmp", 1});
+  dir.Map("m", spec);
+}
+
+TEST(TesselRender, TracesEveryFrameOfTheKeyScript) {
+  TestDir dir;
+  ScrollMap(dir);
+  ToolRun run = RunTool(dir, "m 320 200 100 --keys right*3,right+down*2,none*1,left*1 --frame-ms 250 --trace");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out,
+            "frame 1 view 10 0 fps 0\n"
+            "frame 2 view 20 0 fps 0\n"
+            "frame 3 view 30 0 fps 0\n"
+            "frame 4 view 40 10 fps 3\n"
+            "frame 5 view 50 20 fps 3\n"
+            "frame 6 view 50 20 fps 3\n"
+            "frame 7 view 40 20 fps 3\n"
+            "frame 8 view 40 20 fps 3\n");
+}
+
+TEST(TesselRender, WritesTheLastFrameAsRgbPng) {
+  TestDir dir;
+  ScrollMap(dir);
+  ToolRun run = RunTool(dir, "m 320 200 0 --keys esc*1 --out shot.png");
+  EXPECT_EQ(run.exitCode, 0);
+  std::string png = ReadAll(dir.path + "/shot.png");
+  ASSERT_GT(png.size(), 33u);
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_EQ(png.substr(12, 4), "IHDR");
+  auto be32 = [&](size_t at) {
+    return (uint32_t)(uint8_t)png[at] << 24 | (uint32_t)(uint8_t)png[at + 1] << 16 |
+           (uint32_t)(uint8_t)png[at + 2] << 8 | (uint32_t)(uint8_t)png[at + 3];
+  };
+  EXPECT_EQ(be32(16), 320u);
+  EXPECT_EQ(be32(20), 200u);
+  EXPECT_EQ(png[24], 8);  // bit depth
+  EXPECT_EQ(png[25], 2);  // RGB
+}
+
+TEST(TesselRender, EchoesTheErrorBoxAndKeepsExitCodeZero) {
+  TestDir dir;
+  ToolRun run = RunTool(dir, "missing 320 200 0 --trace");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "Fehlermeldung: Fehlernummer:2\n");
+}
+
+TEST(TesselRender, BadArgumentsExitWithTwo) {
+  TestDir dir;
+  ScrollMap(dir);
+  for (std::string arguments : {"m 320 200", "m 320 200 0 --keys jump*2", "m 320 200 0 --keys right",
+                                "m 320 200 0 --frame-ms fast", "m 320 200 0 --bogus",
+                                "m 320 200 0 --out /nonexistent/dir/x.png"}) {
+    SCOPED_TRACE(arguments);
+    ToolRun run = RunTool(dir, arguments);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("tessel-render:"), std::string::npos);
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+}  // namespace
