@@ -37,11 +37,13 @@ enum HeadlessFailure : uint32_t {
   HeadlessFailLock = 1u << 9,
   HeadlessFailRegisterClass = 1u << 10,
   HeadlessFailCreateWindow = 1u << 11,
-  HeadlessFailSetCooperativeLevel = 1u << 12,
+  HeadlessFailSetCooperativeLevel = 1u << 12,  // IDirectDraw7's
 };
 
-// Back to the initial state: clock 0, no keys, window in the foreground, no
-// failures, no recorded boxes or frames.
+// Back to the initial state: clock 0, no keys, no hooks, window in the
+// foreground, no failures, maximum mode 16384 x 16384, no recorded boxes or
+// frames, an empty message queue, box echo off and IDOK as every box's answer.
+// Windows, classes and DirectDraw objects that exist stay as they are.
 void HeadlessReset();
 void HeadlessSetFailures(uint32_t failures);
 
@@ -60,7 +62,9 @@ void HeadlessSetPollHook(void (*hook)(uint64_t poll, void* user), void* user);
 
 // Moves the window into or out of the foreground: queues WM_ACTIVATE (and,
 // while exclusive, takes the display away on leaving: every video-memory
-// surface is lost and its pixels are gone).
+// surface is lost and its pixels are gone). The display goes once the window
+// has been handed that WM_ACTIVATE, so that it can save what it needs first;
+// GetDeviceState of a foreground device fails at once.
 void HeadlessSetForeground(bool foreground);
 // Takes the display away without a focus change.
 void HeadlessLoseDisplay();
@@ -72,14 +76,22 @@ void HeadlessPostClose();
 // Largest display size SetDisplayMode accepts (default 16384 x 16384).
 void HeadlessSetMaxMode(int32_t width, int32_t height);
 
-// Called after every flip with the frame that became visible.
+// Called after every flip with the frame that became visible. Frame numbers
+// start again at 1 when SetDisplayMode changes the mode (setting the same
+// mode again, as a recovery does, keeps counting).
 void HeadlessSetFlipHook(void (*hook)(const HeadlessFrame& frame, void* user), void* user);
 // The last presented frame (width 0 when none).
 HeadlessFrame HeadlessLastFrame();
 uint64_t HeadlessFlipCount();
 
-// Message boxes shown so far; the answer every box gives (IDOK by default).
+// Message boxes shown so far (the first 256 are kept); the answer every box
+// gives (IDOK by default).
 int32_t HeadlessMessageBoxCount();
 const HeadlessMessageBox* HeadlessMessageBoxAt(int32_t index);
 // When set, every box also prints one line "CAPTION: TEXT" on standard output.
 void HeadlessSetMessageBoxEcho(bool echo);
+// The button every later box answers with (IDOK after HeadlessReset).
+void HeadlessSetMessageBoxAnswer(int32_t answer);
+// Called while each box is "shown" (after it was recorded, before it
+// answers): a test can look at the windows' state at that moment.
+void HeadlessSetMessageBoxHook(void (*hook)(const HeadlessMessageBox& box, void* user), void* user);

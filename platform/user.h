@@ -47,6 +47,8 @@ struct PAINTSTRUCT {
 #define SW_SHOWNORMAL 1
 #define SW_SHOWMAXIMIZED 3
 #define SW_SHOW 5
+#define WS_VISIBLE 0x10000000u
+#define WS_DISABLED 0x08000000u
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
@@ -72,8 +74,22 @@ struct PAINTSTRUCT {
 #define VK_ESCAPE 0x1B
 
 #define MB_OK 0x00000000
+#define MB_OKCANCEL 0x00000001
+#define MB_ABORTRETRYIGNORE 0x00000002
+#define MB_YESNOCANCEL 0x00000003
+#define MB_YESNO 0x00000004
+#define MB_RETRYCANCEL 0x00000005
 #define MB_ICONHAND 0x00000010
+#define MB_ICONQUESTION 0x00000020
+#define MB_ICONEXCLAMATION 0x00000030
+#define MB_ICONASTERISK 0x00000040
 #define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
 
 #define LOWORD(l) ((WORD)(((uintptr_t)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((uintptr_t)(l)) >> 16) & 0xffff))
@@ -106,8 +122,18 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 // GDI.
 #define PS_SOLID 0
+#define PS_NULL 5
+#define WHITE_BRUSH 0
+#define LTGRAY_BRUSH 1
+#define GRAY_BRUSH 2
+#define DKGRAY_BRUSH 3
 #define BLACK_BRUSH 4
 #define NULL_BRUSH 5
+#define WHITE_PEN 6
+#define BLACK_PEN 7
+#define NULL_PEN 8
+#define CLR_INVALID 0xFFFFFFFFu
+#define GDI_ERROR 0xFFFFFFFFu
 #define TA_NOUPDATECP 0
 #define TA_UPDATECP 1
 #define TRANSPARENT 1

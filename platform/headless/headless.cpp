@@ -1,0 +1,222 @@
+// The headless backend: no window system. The test sets the clock, the keys
+// and the focus, injects display loss and failing calls, and reads every
+// flipped frame (converted to B,G,R rows) and every message box.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/backend.h"
+#include "platform/headless.h"
+#include "platform/kernel.h"
+
+uint32_t BackendFailures;
+const bool BackendStartsInForeground = true;
+
+namespace {
+
+constexpr int32_t BoxesKept = 256;
+constexpr int32_t DesktopWidth = 1024, DesktopHeight = 768, DesktopDepth = 32;
+
+struct HeadlessState {
+  DWORD clock;
+  uint8_t keys[256];
+  void (*pollHook)(uint64_t, void*);
+  void* pollUser;
+  uint64_t polls;
+  void (*flipHook)(const HeadlessFrame&, void*);
+  void* flipUser;
+  int32_t maxWidth, maxHeight;
+  bool modeSet;
+  int32_t modeWidth, modeHeight, modeDepth;
+  uint8_t* frame;
+  size_t frameCapacity;
+  HeadlessFrame last;
+  uint64_t flipsSinceMode;
+  uint64_t flips;
+  HeadlessMessageBox boxes[BoxesKept];
+  int32_t boxCount;
+  bool echo;
+  int32_t answer;
+  void (*boxHook)(const HeadlessMessageBox&, void*);
+  void* boxUser;
+};
+HeadlessState Headless;
+
+void Defaults() {
+  Headless.maxWidth = 16384;
+  Headless.maxHeight = 16384;
+  Headless.answer = IDOK;
+}
+
+DWORD HeadlessTick() { return Headless.clock; }
+
+__attribute__((constructor)) void HeadlessStart() {
+  Defaults();
+  KernelSetTickSource(HeadlessTick);
+}
+
+// 5- and 6-bit channels widened by repeating their top bits: full is 255.
+inline uint8_t Widen5(uint32_t v) { return (uint8_t)(v << 3 | v >> 2); }
+inline uint8_t Widen6(uint32_t v) { return (uint8_t)(v << 2 | v >> 4); }
+
+void CopyBounded(char* out, size_t size, const char* text) {
+  size_t n = std::strlen(text);
+  if (n >= size) {
+    n = size - 1;
+    while (n > 0 && ((uint8_t)text[n] & 0xC0) == 0x80) n--;  // whole UTF-8 characters only
+  }
+  std::memcpy(out, text, n);
+  out[n] = 0;
+}
+
+}  // namespace
+
+// ---- the backend contract ----
+
+void BackendPumpEvents() {}
+
+void BackendMaxMode(int32_t* width, int32_t* height) {
+  *width = Headless.maxWidth;
+  *height = Headless.maxHeight;
+}
+
+void BackendDesktopMode(int32_t* width, int32_t* height, int32_t* depth) {
+  *width = DesktopWidth;
+  *height = DesktopHeight;
+  *depth = DesktopDepth;
+}
+
+bool BackendSetMode(int32_t width, int32_t height, int32_t depth) {
+  if (!Headless.modeSet || width != Headless.modeWidth || height != Headless.modeHeight || depth != Headless.modeDepth)
+    Headless.flipsSinceMode = 0;
+  Headless.modeSet = true;
+  Headless.modeWidth = width;
+  Headless.modeHeight = height;
+  Headless.modeDepth = depth;
+  return true;
+}
+
+void BackendReleaseMode() { Headless.modeSet = false; }
+
+void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t height, int32_t depth) {
+  const size_t bytes = (size_t)width * height * 3;
+  if (bytes > Headless.frameCapacity) {
+    uint8_t* grown = (uint8_t*)std::realloc(Headless.frame, bytes);
+    if (!grown) return;
+    Headless.frame = grown;
+    Headless.frameCapacity = bytes;
+  }
+  for (int32_t y = 0; y < height; y++) {
+    const uint8_t* s = pixels + (intptr_t)y * pitch;
+    uint8_t* d = Headless.frame + (size_t)y * width * 3;
+    for (int32_t x = 0; x < width; x++, d += 3) {
+      if (depth == 32 || depth == 24) {
+        const uint8_t* p = s + x * (depth / 8);
+        d[0] = p[0];
+        d[1] = p[1];
+        d[2] = p[2];
+        continue;
+      }
+      uint16_t p;
+      std::memcpy(&p, s + 2 * x, 2);
+      if (depth == 16) {
+        d[0] = Widen5(p & 31);
+        d[1] = Widen6(p >> 5 & 63);
+        d[2] = Widen5(p >> 11 & 31);
+      } else {
+        d[0] = Widen5(p & 31);
+        d[1] = Widen5(p >> 5 & 31);
+        d[2] = Widen5(p >> 10 & 31);
+      }
+    }
+  }
+  Headless.flips++;
+  Headless.last = {width, height, Headless.frame, ++Headless.flipsSinceMode};
+  if (Headless.flipHook) Headless.flipHook(Headless.last, Headless.flipUser);
+}
+
+void BackendReadKeys(uint8_t keys[256]) {
+  const uint64_t poll = Headless.polls++;
+  if (Headless.pollHook) Headless.pollHook(poll, Headless.pollUser);
+  std::memcpy(keys, Headless.keys, 256);
+}
+
+void BackendShowWindow(bool) {}
+void BackendSetTitle(const char*) {}
+void BackendShowCursor(bool) {}
+
+int32_t BackendMessageBox(HWND owner, const char* caption, const char* text, UINT type) {
+  HeadlessMessageBox box;
+  CopyBounded(box.caption, sizeof box.caption, caption);
+  CopyBounded(box.text, sizeof box.text, text);
+  box.owner = owner;
+  box.type = type;
+  if (Headless.boxCount < BoxesKept) Headless.boxes[Headless.boxCount] = box;
+  Headless.boxCount++;
+  if (Headless.echo) {
+    std::printf("%s: %s\n", caption, text);
+    std::fflush(stdout);
+  }
+  if (Headless.boxHook) Headless.boxHook(box, Headless.boxUser);
+  return Headless.answer;
+}
+
+// ---- the test controls ----
+
+void HeadlessReset() {
+  std::free(Headless.frame);
+  Headless = {};
+  Defaults();
+  BackendFailures = 0;
+  KernelSetTickSource(HeadlessTick);
+  UserResetForeground(true);
+  UserClearQueue();
+  DDrawReset();
+}
+
+void HeadlessSetFailures(uint32_t failures) { BackendFailures = failures; }
+
+void HeadlessSetClock(DWORD milliseconds) {
+  Headless.clock = milliseconds;
+  KernelSetTickSource(HeadlessTick);
+}
+DWORD HeadlessClock() { return Headless.clock; }
+
+void HeadlessSetKey(int32_t scanCode, bool down) {
+  if (scanCode >= 0 && scanCode < 256) Headless.keys[scanCode] = down ? 0x80 : 0;
+}
+void HeadlessClearKeys() { std::memset(Headless.keys, 0, sizeof Headless.keys); }
+
+void HeadlessSetPollHook(void (*hook)(uint64_t, void*), void* user) {
+  Headless.pollHook = hook;
+  Headless.pollUser = user;
+}
+
+void HeadlessSetForeground(bool foreground) { UserSetForeground(foreground); }
+void HeadlessLoseDisplay() { DDrawLoseDisplay(); }
+void HeadlessPostKeyUp(UINT virtualKey, bool system) { UserPostKeyUp(virtualKey, system); }
+void HeadlessPostClose() { UserPostClose(); }
+
+void HeadlessSetMaxMode(int32_t width, int32_t height) {
+  Headless.maxWidth = width;
+  Headless.maxHeight = height;
+}
+
+void HeadlessSetFlipHook(void (*hook)(const HeadlessFrame&, void*), void* user) {
+  Headless.flipHook = hook;
+  Headless.flipUser = user;
+}
+HeadlessFrame HeadlessLastFrame() { return Headless.last; }
+uint64_t HeadlessFlipCount() { return Headless.flips; }
+
+int32_t HeadlessMessageBoxCount() { return Headless.boxCount; }
+const HeadlessMessageBox* HeadlessMessageBoxAt(int32_t index) {
+  if (index < 0 || index >= Headless.boxCount || index >= BoxesKept) return nullptr;
+  return &Headless.boxes[index];
+}
+void HeadlessSetMessageBoxEcho(bool echo) { Headless.echo = echo; }
+void HeadlessSetMessageBoxAnswer(int32_t answer) { Headless.answer = answer; }
+void HeadlessSetMessageBoxHook(void (*hook)(const HeadlessMessageBox&, void*), void* user) {
+  Headless.boxHook = hook;
+  Headless.boxUser = user;
+}
