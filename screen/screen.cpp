@@ -224,6 +224,8 @@ int32_t ScreenOpen(int32_t width, int32_t height, int32_t depth, const char16_t*
   TargetSurface = BackBuffer;
   ScreenPixelFormatDetect();
   DisplayActive = 1;
+  // The sprites of this screen are all new: none of them has been saved yet.
+  SpritesSaved = 0;
   timeBeginPeriod(1);
   ScreenTimerHeld = 1;
   return 1;

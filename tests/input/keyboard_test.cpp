@@ -4,9 +4,28 @@
 
 #include "input/keyboard.h"
 #include "platform/headless.h"
+#include "platform/user.h"
 #include "runtime/runtime.h"
+#include "screen/screen.h"
 
 namespace {
+
+LRESULT TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The device follows the foreground state of ScreenWindow; a plain window
+// stands in for the screen's here.
+void MakeScreenWindow() {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = TestWindowProc;
+  windowClass.lpszClassName = u"KeyboardTest Class";
+  ASSERT_NE(RegisterClassExW(&windowClass), 0);
+  ScreenWindow = CreateWindowExW(0, u"KeyboardTest Class", u"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 nullptr, nullptr);
+  ASSERT_NE(ScreenWindow, nullptr);
+}
 
 class KeyboardTest : public ::testing::Test {
  protected:
@@ -15,6 +34,7 @@ class KeyboardTest : public ::testing::Test {
     if (!started) {
       started = true;
       RuntimeStart();
+      MakeScreenWindow();
     }
     HeadlessReset();
   }

@@ -84,7 +84,6 @@ TEST_F(ScreenTest, LostDisplayGetsTheSavedSpritePixelsBack) {
   EXPECT_EQ(SpriteDraw(7, 20, 20), DD_OK);
   ScreenPresent();
   HeadlessFrame frame = HeadlessLastFrame();
-  EXPECT_EQ(frame.number, 1u);
   EXPECT_EQ(FramePixel(frame, 21, 21), (Bgr{0, 0xFF, 0}));
   EXPECT_EQ(FramePixel(frame, 11, 11), (Bgr{0, 0, 0}));
 }
