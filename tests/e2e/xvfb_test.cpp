@@ -1,0 +1,340 @@
+// The real tessel binary as a person would use it: started on the demo under
+// Xvfb, driven with xdotool, watched through screenshots (ImageMagick import).
+// Skipped where Xvfb, xdotool, xwininfo or ImageMagick is missing. Screenshots
+// are kept in the build directory under e2e/.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Shot {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  uint32_t At(int x, int y) const {
+    size_t i = (static_cast<size_t>(y) * width + x) * 3;
+    return (uint32_t(rgb[i]) << 16) | (uint32_t(rgb[i + 1]) << 8) | rgb[i + 2];
+  }
+};
+
+// Runs a shell command; returns its standard output, *code its exit status.
+std::string Shell(const std::string& command, int* code = nullptr) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+  int status = pclose(p);
+  if (code) *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+bool Have(const char* program) {
+  int code = 1;
+  Shell(std::string("command -v ") + program + " >/dev/null 2>&1", &code);
+  return code == 0;
+}
+
+std::string ShotDir() { return std::string(TESSEL_BINARY_DIR) + "/e2e"; }
+
+class XvfbTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    for (const char* program : {"Xvfb", "xdotool", "xwininfo", "import", "convert"}) {
+      if (!Have(program)) {
+        missing_ = std::string(program) + " is not installed (scripts/setup installs it)";
+        return;
+      }
+    }
+    mkdir(ShotDir().c_str(), 0755);
+  }
+
+  void SetUp() override {
+    if (!missing_.empty()) GTEST_SKIP() << "end-to-end test skipped: " << missing_;
+    struct stat st;
+    ASSERT_EQ(stat((std::string(TESSEL_BINARY_DIR) + "/tessel").c_str(), &st), 0) << "tessel is not built";
+    StartXvfb();
+  }
+
+  void TearDown() override {
+    if (tessel_ > 0) {
+      kill(tessel_, SIGKILL);
+      waitpid(tessel_, nullptr, 0);
+    }
+    if (wm_ > 0) {
+      kill(wm_, SIGTERM);
+      waitpid(wm_, nullptr, 0);
+    }
+    if (xvfb_ > 0) {
+      kill(xvfb_, SIGTERM);
+      waitpid(xvfb_, nullptr, 0);
+    }
+  }
+
+  // Starts Xvfb on a display number it picks itself (-displayfd), so parallel
+  // runs never collide.
+  void StartXvfb() {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    xvfb_ = fork();
+    if (xvfb_ == 0) {
+      dup2(fds[1], 3);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    while (poll(&p, 1, 10000) > 0) {
+      char c;
+      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+      number += c;
+    }
+    close(fds[0]);
+    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+    display_ = ":" + number;
+  }
+
+  std::string X(const std::string& command, int* code = nullptr) {
+    return Shell("DISPLAY=" + display_ + " " + command + " 2>/dev/null", code);
+  }
+
+  // Starts tessel in DIR (the demo by default) with the arguments; its output
+  // goes to e2e/NAME.log.
+  void StartTessel(const std::vector<std::string>& args, const std::string& name,
+                   std::string demo = std::string(TESSEL_SOURCE_DIR) + "/demo") {
+    std::string binary = std::string(TESSEL_BINARY_DIR) + "/tessel";
+    std::string log = ShotDir() + "/" + name + ".log";
+    tessel_ = fork();
+    if (tessel_ == 0) {
+      if (chdir(demo.c_str()) != 0) _exit(126);
+      setenv("DISPLAY", display_.c_str(), 1);
+      int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(out, 2);
+      std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(binary.c_str(), argv.data());
+      _exit(127);
+    }
+  }
+
+  // Waits for tessel to end; its exit code, or -1 when it is still running.
+  int WaitTessel(std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      int status;
+      if (waitpid(tessel_, &status, WNOHANG) == tessel_) {
+        tessel_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return -1;
+  }
+
+  // The id of the window named exactly TITLE anywhere in the window tree, or "".
+  std::string FindWindow(const std::string& title, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    std::string quoted = "\"" + title + "\"";
+    while (std::chrono::steady_clock::now() < end) {
+      std::string tree = X("xwininfo -root -tree");
+      size_t at = tree.find(quoted);
+      if (at != std::string::npos) {
+        size_t line = tree.rfind('\n', at) + 1;
+        size_t id = tree.find("0x", line);
+        return tree.substr(id, tree.find(' ', id) - id);
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+    return "";
+  }
+
+  // Takes a screenshot of the root window into e2e/NAME.png and reads it back.
+  Shot Screenshot(const std::string& name) {
+    std::string path = ShotDir() + "/" + name + ".png";
+    X("import -window root '" + path + "'");
+    std::string ppm = Shell("convert '" + path + "' -depth 8 ppm:- 2>/dev/null");
+    Shot shot;
+    // P6 header: magic, width, height, maximum, then one whitespace byte.
+    size_t pos = 0;
+    std::vector<long> fields;
+    while (fields.size() < 3 && pos < ppm.size()) {
+      while (pos < ppm.size() && !isdigit(static_cast<unsigned char>(ppm[pos]))) pos++;
+      size_t start = pos;
+      while (pos < ppm.size() && isdigit(static_cast<unsigned char>(ppm[pos]))) pos++;
+      if (start == 0 || ppm.compare(0, 2, "P6") != 0) return shot;
+      fields.push_back(std::strtol(ppm.c_str() + start, nullptr, 10));
+    }
+    pos++;
+    if (fields.size() < 3 || ppm.size() < pos + static_cast<size_t>(fields[0] * fields[1] * 3)) return shot;
+    shot.width = static_cast<int>(fields[0]);
+    shot.height = static_cast<int>(fields[1]);
+    shot.rgb.assign(ppm.begin() + static_cast<long>(pos), ppm.begin() + static_cast<long>(pos) + fields[0] * fields[1] * 3);
+    return shot;
+  }
+
+  // Presses a key long enough for a once-per-frame poll to see it.
+  void Hold(const std::string& key, std::chrono::milliseconds time) {
+    X("xdotool keydown " + key);
+    std::this_thread::sleep_for(time);
+    X("xdotool keyup " + key);
+  }
+
+  // Fails the test when the Tessel window did not appear, saying whether an
+  // error box came instead (kept as e2e/NAME-box.png, then closed).
+  std::string ExpectTesselWindow(const std::string& name) {
+    std::string window = FindWindow("Tessel", 10s);
+    if (window.empty()) {
+      std::string box = FindWindow("Fehlermeldung", 100ms);
+      if (!box.empty()) {
+        Screenshot(name + "-box");
+        X("xdotool key --window " + box + " Return");
+      }
+      ADD_FAILURE() << "no window titled Tessel appeared"
+                    << (box.empty() ? "" : "; tessel showed its error box instead (see e2e/" + name + "-box.png)");
+    }
+    return window;
+  }
+
+  static std::string missing_;
+  std::string display_;
+  pid_t xvfb_ = 0, tessel_ = 0, wm_ = 0;
+};
+
+std::string XvfbTest::missing_;
+
+// Share of pixels that are not black.
+double Lit(const Shot& s) {
+  size_t lit = 0;
+  for (int y = 0; y < s.height; y++)
+    for (int x = 0; x < s.width; x++) lit += s.At(x, y) != 0;
+  return static_cast<double>(lit) / (static_cast<double>(s.width) * s.height);
+}
+
+// Pure white pixels in a box: the overlay text is the only pure white on the demo.
+std::vector<int> WhiteMask(const Shot& s, int x0, int y0, int x1, int y1) {
+  std::vector<int> mask;
+  for (int y = y0; y < y1; y++)
+    for (int x = x0; x < x1; x++) mask.push_back(s.At(x, y) == 0xFFFFFF);
+  return mask;
+}
+
+int Count(const std::vector<int>& mask) {
+  int n = 0;
+  for (int v : mask) n += v;
+  return n;
+}
+
+double Changed(const Shot& a, const Shot& b) {
+  size_t changed = 0;
+  for (int y = 0; y < a.height; y++)
+    for (int x = 0; x < a.width; x++) changed += a.At(x, y) != b.At(x, y);
+  return static_cast<double>(changed) / (static_cast<double>(a.width) * a.height);
+}
+
+TEST_F(XvfbTest, DemoShowsTheMapScrollsRightAndEndsOnEscape) {
+  StartTessel({"demo.map", "1024", "768", "120"}, "demo");
+  std::string window = ExpectTesselWindow("demo");
+  if (window.empty()) return;
+  std::this_thread::sleep_for(1500ms);
+  Shot start = Screenshot("demo-start");
+  ASSERT_EQ(start.width, 1024);
+  EXPECT_GT(Lit(start), 0.9) << "the frame is mostly black";
+  // The three overlay lines are drawn in white at the top left.
+  std::vector<int> escLine = WhiteMask(start, 10, 8, 160, 28);
+  std::vector<int> posLine = WhiteMask(start, 10, 28, 160, 48);
+  EXPECT_GT(Count(escLine), 15) << "no \"ESC Quit\" text";
+  EXPECT_GT(Count(posLine), 15) << "no position text";
+  EXPECT_GT(Count(WhiteMask(start, 10, 48, 160, 68)), 15) << "no FPS text";
+
+  X("xdotool windowfocus --sync " + window);
+  Hold("Right", 1200ms);
+  std::this_thread::sleep_for(300ms);
+  Shot moved = Screenshot("demo-right");
+  ASSERT_EQ(moved.width, 1024);
+  EXPECT_GT(Changed(start, moved), 0.3) << "holding Right did not move the view";
+  EXPECT_EQ(WhiteMask(moved, 10, 8, 160, 28), escLine) << "\"ESC Quit\" should not change";
+  EXPECT_NE(WhiteMask(moved, 10, 28, 160, 48), posLine) << "the position line did not change";
+
+  Hold("Escape", 300ms);
+  EXPECT_EQ(WaitTessel(10s), 0) << "tessel did not end with code 0 on Escape";
+}
+
+TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
+  StartTessel({"no-such.map", "1024", "768", "120"}, "missing-map");
+  std::string box = FindWindow("Fehlermeldung", 10s);
+  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared";
+  std::this_thread::sleep_for(500ms);
+  Shot shot = Screenshot("missing-map-box");
+  EXPECT_GT(Lit(shot), 0.0);
+  EXPECT_EQ(WaitTessel(200ms), -1) << "tessel must wait for the box to be closed";
+  X("xdotool key --window " + box + " Return");
+  EXPECT_EQ(WaitTessel(10s), 0) << "tessel did not end with code 0 after the box";
+
+  // A missing tile image gives a box of the same size with another number: the
+  // text shown depends on the error number.
+  std::string tiles = "/tmp/tessel-e2e-" + std::to_string(getpid());
+  Shell("rm -rf " + tiles + " && mkdir -p " + tiles + "/Maps " + tiles + "/Tiles && cp '" + TESSEL_SOURCE_DIR +
+        "/demo/Maps/demo.map' " + tiles + "/Maps/");
+  StartTessel({"demo.map", "1024", "768", "120"}, "missing-tile", tiles);
+  std::string box2 = FindWindow("Fehlermeldung", 10s);
+  ASSERT_NE(box2, "");
+  std::this_thread::sleep_for(500ms);
+  Shot shot5 = Screenshot("missing-tile-box");
+  X("xdotool key --window " + box2 + " Return");
+  EXPECT_EQ(WaitTessel(10s), 0);
+  Shell("rm -rf " + tiles);
+  EXPECT_GT(Changed(shot, shot5), 0.0) << "the boxes for errors 2 and 5 look the same";
+}
+
+TEST_F(XvfbTest, DemoUnderAWindowManager) {
+  if (!Have("twm")) GTEST_SKIP() << "no window manager to test with (apt-get install twm)";
+  wm_ = fork();
+  if (wm_ == 0) {
+    setenv("DISPLAY", display_.c_str(), 1);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    execlp("twm", "twm", nullptr);
+    _exit(127);
+  }
+  std::this_thread::sleep_for(500ms);
+  StartTessel({"demo.map", "1024", "768", "120"}, "demo-wm");
+  std::string window = ExpectTesselWindow("demo-wm");
+  if (window.empty()) return;
+  std::this_thread::sleep_for(1500ms);
+  Shot start = Screenshot("demo-wm-start");
+  ASSERT_EQ(start.width, 1024);
+  EXPECT_GT(Lit(start), 0.9);
+  // The window covers the screen: the overlay sits at the top left, not under a title bar.
+  std::vector<int> posLine = WhiteMask(start, 10, 28, 160, 48);
+  EXPECT_GT(Count(posLine), 15);
+  X("xdotool windowfocus --sync " + window);
+  Hold("Right", 1200ms);
+  std::this_thread::sleep_for(300ms);
+  Shot moved = Screenshot("demo-wm-right");
+  EXPECT_NE(WhiteMask(moved, 10, 28, 160, 48), posLine);
+  Hold("Escape", 300ms);
+  EXPECT_EQ(WaitTessel(10s), 0);
+}
+
+}  // namespace
