@@ -302,3 +302,34 @@ TEST_F(TesselMapTest, DemoMapMatchesItsSourceAndNamesOnlyExistingTiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs a command in a shell; its exit code.
+int Command(const std::string& command) {
+  int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(TesselMapTest, DemoGeneratorReproducesTheCommittedDemo) {
+  std::string bin = TESSEL_BINARY_DIR;
+  ASSERT_EQ(Command(bin + "/tessel-demo '" + dir_ + "/demo' >/dev/null"), 0);
+  EXPECT_EQ(Command("diff -r '" + dir_ + "/demo' '" + TESSEL_SOURCE_DIR + "/demo' >'" + dir_ + "/diff'"), 0)
+      << Slurp(dir_ + "/diff");
+}
+
+TEST_F(TesselMapTest, DemoRunsHeadlessWithEveryTileLoaded) {
+  // tessel-render loads every tile image as tessel does; a box would mean a
+  // tile (5) or the map (2) could not be loaded.
+  std::string command = "cd '" + std::string(TESSEL_SOURCE_DIR) + "/demo' && '" + TESSEL_BINARY_DIR +
+                        "/tessel-render' demo.map 640 480 100 --keys 'right*50,down*20' --trace --out '" + dir_ +
+                        "/demo.png' >'" + dir_ + "/out' 2>&1";
+  EXPECT_EQ(Command(command), 0);
+  std::string out = Slurp(dir_ + "/out");
+  EXPECT_EQ(out.find("Fehlermeldung"), std::string::npos) << out.substr(0, 500);
+  // 50 steps of 6 pixels right, 20 down; the last frame is the one with Escape held.
+  EXPECT_NE(out.find("view 300 120"), std::string::npos) << out.substr(out.size() > 500 ? out.size() - 500 : 0);
+  EXPECT_TRUE(std::ifstream(dir_ + "/demo.png").good());
+}
+
+}  // namespace
