@@ -214,7 +214,7 @@ TEST(Seh, ReadCopiesTheReadablePrefix) {
   ASSERT_NE(memory, MAP_FAILED);
   mprotect(memory + page, page, PROT_NONE);
   for (size_t i = 0; i < 5; i++) memory[page - 5 + i] = uint8_t(0xA0 + i);
-  uint8_t buffer[16] = {};
+  uint8_t buffer[64] = {};
   EXPECT_EQ(SehRead(uintptr_t(memory + page - 5), buffer, 15), 5u);
   const uint8_t expected[5] = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4};
   EXPECT_EQ(std::memcmp(buffer, expected, 5), 0);
