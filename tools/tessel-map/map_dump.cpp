@@ -160,7 +160,6 @@ int MapDumpText(const std::vector<uint8_t>& bytes, const std::string& name, std:
   std::string background = DumpLine(r, &e);
   ends.push_back(e);
   int64_t step = DumpInt(r, 1);
-  size_t headerEnd = r->pos;
   bool headerShort = r->pastEnd;
 
   std::vector<DumpLayer> layers(static_cast<size_t>(layerCount > 0 ? layerCount : 0));
@@ -223,7 +222,6 @@ int MapDumpText(const std::vector<uint8_t>& bytes, const std::string& name, std:
   if (step <= 0) Warn(o, "scroll step " + Num(step) + ": the arrow keys do not move the view as expected");
   if (layerCount < 0) Warn(o, "layer count " + Num(layerCount) + " is negative: the runner reads no layers");
   if (tileCount < 0) Warn(o, "tile type count " + Num(tileCount) + " is negative: the runner reads no tile types");
-  (void)headerEnd;
 
   // The runner allocates every block before reading any: one bad size stops it with error 7.
   bool anyBadBlock = false;
@@ -262,6 +260,13 @@ int MapDumpText(const std::vector<uint8_t>& bytes, const std::string& name, std:
     if (available < blockBytes) {
       Warn(o, where + "the cell block holds " + Num(static_cast<int64_t>(available)) + " of its " + size +
                   " bytes; the rest reads as empty cells");
+    }
+    if (layer.width < 0 || layer.height < 0) {
+      // Two negative counts make a positive size: the block is read, nothing is drawn.
+      Warn(o, where + "negative column and row counts: the block is read and the layer is not drawn");
+      Put(o, "  # cells not listed\nend\n");
+      cellPos += blockBytes;
+      continue;
     }
     size_t planeCells = static_cast<size_t>(layer.width) * static_cast<size_t>(layer.height);
     int64_t outside = 0, firstColumn = 0, firstRow = 0, firstValue = 0;
