@@ -18,6 +18,26 @@ constexpr int32_t FileBufferSize = 4096;
 
 FileRecord* RecordOf(int32_t number) { return static_cast<FileRecord*>(ObjectGet(FileTable, number)); }
 
+// The open file under a numbered slot, looked up in place: the typed reads
+// run once per value of a map file, so they skip the call into the table.
+inline FileRecord* RecordFast(int32_t number) {
+  ObjectTable* table = FileTable;
+  if (table && number >= 0 && number < table->slotCount) {
+    FileRecord* record = reinterpret_cast<FileRecord*>(table->slots + int64_t(number) * table->recordSize);
+    return record->handle ? record : nullptr;
+  }
+  return RecordOf(number);
+}
+
+// The next n bytes of a read-mode buffer when it holds them all, else null
+// (the caller then goes through FileBufferRead).
+inline const uint8_t* TakeBuffered(FileRecord* record, int32_t n) {
+  if (record->mode != 1 || record->count < n || !record->buffer) return nullptr;
+  const uint8_t* from = record->buffer + (record->valid - record->count);
+  record->count -= n;
+  return from;
+}
+
 int32_t ReadStraight(HANDLE handle, void* destination, int32_t bytes) {
   DWORD got = 0;
   ReadFile(handle, destination, DWORD(bytes), &got, nullptr);
@@ -135,24 +155,30 @@ int32_t FileFlush(FileRecord* record) {
 
 // The next byte as a signed 8-bit value; 0 past the end or for a closed number.
 int32_t FileReadByte(int32_t number) {
+  FileRecord* record = RecordFast(number);
+  if (!record) return 0;
+  if (const uint8_t* from = TakeBuffered(record, 1)) return int8_t(*from);
   int8_t value = 0;
-  FileRecord* record = RecordOf(number);
-  if (record) FileBufferRead(record, &value, 1);
+  FileBufferRead(record, &value, 1);
   return value;
 }
 
 // The next two bytes, little-endian, as a signed 16-bit value; missing bytes read 0.
 int32_t FileReadWord(int32_t number) {
+  FileRecord* record = RecordFast(number);
+  if (!record) return 0;
   uint8_t bytes[2] = {0, 0};
-  FileRecord* record = RecordOf(number);
-  if (record) FileBufferRead(record, bytes, 2);
+  if (const uint8_t* from = TakeBuffered(record, 2))
+    std::memcpy(bytes, from, 2);
+  else
+    FileBufferRead(record, bytes, 2);
   return int16_t(uint16_t(bytes[0] | (bytes[1] << 8)));
 }
 
 // The next four bytes as a single-precision float; missing bytes read 0.
 float FileReadFloat(int32_t number) {
   uint8_t bytes[4] = {0, 0, 0, 0};
-  FileRecord* record = RecordOf(number);
+  FileRecord* record = RecordFast(number);
   if (record) FileBufferRead(record, bytes, 4);
   uint32_t bits = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
   float value;
