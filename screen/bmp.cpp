@@ -75,7 +75,9 @@ int32_t BitmapRead(const uint8_t* image, uint32_t size, BitmapInfo* info) {
     uint32_t entries = 1u << bits;
     uint32_t used = BitmapWord32(image + 46);
     if (used && used < entries) entries = used;
-    uint32_t inFile = (size - 14 - headerSize) / 4;
+    // The palette ends where the pixels begin, or at the end of the file.
+    uint32_t paletteEnd = offset > 14 + headerSize ? offset : size;
+    uint32_t inFile = (paletteEnd - 14 - headerSize) / 4;
     if (entries > inFile) entries = inFile;
     info->paletteCount = static_cast<int32_t>(entries);
   }

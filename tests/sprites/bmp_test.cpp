@@ -242,10 +242,14 @@ TEST(BitmapRead, PaletteIsBoundedByHeaderAndFile) {
   Bytes a = BmpFile(1, 1, 4, 0, Bytes(64, 7), pixels, 40, 5000);
   ASSERT_EQ(BitmapRead(a.data(), static_cast<uint32_t>(a.size()), &info), 1);
   EXPECT_EQ(info.paletteCount, 16);
-  // A palette cut short by the end of the file: only the entries present.
-  Bytes b = BmpFile(1, 1, 8, 0, {}, pixels);
+  // A palette cut short by the pixel data: only the entries before it.
+  Bytes b = BmpFile(1, 1, 8, 0, Bytes(12, 7), pixels);
   ASSERT_EQ(BitmapRead(b.data(), static_cast<uint32_t>(b.size()), &info), 1);
-  EXPECT_EQ(info.paletteCount, 1);  // the four pixel bytes read as one entry, nothing beyond
+  EXPECT_EQ(info.paletteCount, 3);
+  // Pixel data that overlaps the headers: the palette is bounded by the file.
+  BytesPut32(b, 10, 20);
+  ASSERT_EQ(BitmapRead(b.data(), static_cast<uint32_t>(b.size()), &info), 1);
+  EXPECT_EQ(info.paletteCount, 4);
   Expanded e;
   ASSERT_TRUE(Expand(b, &e));
 }

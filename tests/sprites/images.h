@@ -36,8 +36,8 @@ inline Bytes BmpFile(int32_t width, int32_t height, int bits, uint32_t compressi
   BytesPut32(b, 30, compression);
   BytesPut32(b, 34, static_cast<uint32_t>(pixels.size()));
   BytesPut32(b, 46, coloursUsed);
-  std::memcpy(b.data() + 14 + headerSize, palette.data(), palette.size());
-  std::memcpy(b.data() + offset, pixels.data(), pixels.size());
+  if (!palette.empty()) std::memcpy(b.data() + 14 + headerSize, palette.data(), palette.size());
+  if (!pixels.empty()) std::memcpy(b.data() + offset, pixels.data(), pixels.size());
   return b;
 }
 

@@ -26,7 +26,7 @@ Decoded Decode(const Bytes& file) {
   Decoded d;
   // An exact-size heap copy, so that a read past the end is a sanitizer finding.
   uint8_t* copy = static_cast<uint8_t*>(std::malloc(file.size() ? file.size() : 1));
-  std::memcpy(copy, file.data(), file.size());
+  if (!file.empty()) std::memcpy(copy, file.data(), file.size());
   d.probe = ImageDecoderProbe(copy, static_cast<uint32_t>(file.size()));
   if (d.probe) {
     d.width = ImageDecoderWidth();
@@ -179,7 +179,7 @@ TEST_F(PngTest, PaletteWithTransparencyGivesThreeBytes) {
   for (int depth : {1, 2, 4, 8}) {
     SCOPED_TRACE(depth);
     PngImage p = Grey(6, 3, depth, PNG_COLOR_TYPE_PALETTE);
-    uint32_t entries = depth == 1 ? 2 : 4;
+    uint32_t entries = depth < 4 ? 1u << depth : 8;
     for (uint32_t i = 0; i < entries; i++) p.palette.insert(p.palette.end(), {uint8_t(10 + i), uint8_t(100 + i), uint8_t(200 + i)});
     p.alphas = {0, 128};
     Decoded d = Decode(PngFile(p));
