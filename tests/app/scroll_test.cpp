@@ -225,8 +225,8 @@ TEST(LayerDraw, UnusualMapsDrawSoundly) {
   EXPECT_EQ(run.captured.At(27, 3), Green);
   // Offset 150 over 200-pixel tiles: cell 0 spans -150 .. 49, cell 1 50 .. 249.
   ASSERT_EQ(run.frames[2].viewX, 150);
-  EXPECT_EQ(run.last.At(49, 300), Red);
-  EXPECT_EQ(run.last.At(50, 300), Blue);
+  EXPECT_EQ(run.last.At(49, 150), Red);
+  EXPECT_EQ(run.last.At(50, 150), Blue);
   // The 8-pixel layer: first column 18, sub x 6, column c at (c - 18) * 8 - 6.
   EXPECT_EQ(run.last.At(12, 3), Red);
   EXPECT_EQ(run.last.At(21, 3), Green);
