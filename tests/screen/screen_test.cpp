@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/user.h"
+#include "platform/winmm.h"
 #include "runtime/objects.h"
 #include "screen/sprites.h"
 
@@ -371,4 +372,50 @@ TEST_F(ScreenTest, DisplayInterfaceIsCountedAndReleasedOnce) {
   KeyboardRelease();
   HeadlessSetFailures(0);
   ASSERT_NE(ScreenSystemInit(), nullptr);  // for the tear-down
+}
+
+namespace {
+
+// The cursor counter as it stands (ShowCursor returns the new count).
+int CursorCount() {
+  int count = ShowCursor(TRUE) - 1;
+  ShowCursor(FALSE);
+  return count;
+}
+
+// Whether a 1 ms timer period is held: ending one succeeds only then.
+bool TimerPeriodHeld() {
+  if (timeEndPeriod(1) != TIMERR_NOERROR) return false;
+  timeBeginPeriod(1);
+  return true;
+}
+
+}  // namespace
+
+TEST_F(ScreenTest, CursorAndTimerPeriodAreGivenBackExactlyOnce) {
+  int shown = CursorCount();
+  ASSERT_FALSE(TimerPeriodHeld());
+  ASSERT_EQ(ScreenOpen(64, 48, 32, u"Tessel"), 1);
+  EXPECT_EQ(CursorCount(), shown - 1);
+  EXPECT_TRUE(TimerPeriodHeld());
+  ASSERT_EQ(ScreenOpen(64, 48, 32, u"Tessel"), 1);  // passes through Closed
+  EXPECT_EQ(CursorCount(), shown - 1);
+  EXPECT_EQ(ScreenOpen(-64, 48, 32, u"Tessel"), 0);
+  EXPECT_EQ(CursorCount(), shown);
+  EXPECT_FALSE(TimerPeriodHeld());
+  HeadlessSetFailures(HeadlessFailSetDisplayMode);
+  EXPECT_EQ(ScreenOpen(64, 48, 32, u"Tessel"), 0);
+  EXPECT_EQ(CursorCount(), shown);
+  // The failed open keeps its size, so closing runs again: nothing to give back twice.
+  ScreenClose();
+  EXPECT_EQ(CursorCount(), shown);
+  EXPECT_FALSE(TimerPeriodHeld());
+  HeadlessSetFailures(0);
+  ASSERT_EQ(ScreenOpen(64, 48, 32, u"Tessel"), 1);
+  ScreenSystemEnd();  // leaves the period to the next close
+  EXPECT_EQ(CursorCount(), shown);
+  ScreenClose();
+  EXPECT_FALSE(TimerPeriodHeld());
+  ASSERT_NE(ScreenSystemInit(), nullptr);  // for the tear-down
+  KeyboardRelease();
 }
