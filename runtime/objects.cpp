@@ -80,7 +80,8 @@ ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t slotCount, ObjectRele
 
 // The record for number (growing the slots, releasing the object that holds
 // the number first), or a new dynamically numbered record for -1 with its
-// number in *chosen. Null for other negative numbers or when memory runs out.
+// number in *chosen. Null for a negative number that names no listed object
+// or when memory runs out.
 void* ObjectNew(ObjectTable* table, int32_t number, int32_t* chosen) {
   if (!table) return nullptr;
   if (number == -1) {
@@ -91,7 +92,22 @@ void* ObjectNew(ObjectTable* table, int32_t number, int32_t* chosen) {
     if (chosen) *chosen = node->number;
     return record;
   }
-  if (number < 0) return nullptr;
+  if (number < -1) {
+    // A dynamic number is reused like a slot number: its object is released
+    // first and the number then names a fresh record. A number that names
+    // nothing is refused.
+    if (!FindNode(table, number)) return nullptr;
+    if (table->release) table->release(number);
+    ObjectNode* node = FindNode(table, number);
+    if (!node) {
+      void* record = ObjectListAdd(&table->listHead, table->recordSize);
+      if (!record) return nullptr;
+      node = NodeOf(record);
+      node->number = number;
+    }
+    if (chosen) *chosen = number;
+    return node->record;
+  }
   if (number >= table->slotCount) {
     int64_t count = int64_t(number) + table->growthStep;
     int64_t bytes = count * table->recordSize;

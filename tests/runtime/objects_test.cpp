@@ -81,6 +81,15 @@ TEST_F(Objects, DynamicNumbersNeverMeetSlotsAndNameNothingElse) {
   EXPECT_EQ(ObjectRelease(table, -999), 0);
   EXPECT_EQ(ObjectRelease(table, 0x7FFFFFF0), 0);
   EXPECT_EQ(ObjectNew(table, -5), nullptr);
+  // Asking again for a dynamic number in use releases its object first.
+  ReleaseCalls.clear();
+  Thing* again = static_cast<Thing*>(ObjectNew(table, b));
+  EXPECT_EQ(ReleaseCalls, std::vector<int32_t>({b}));
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->handle, nullptr);
+  again->handle = again;
+  again->value = 12;
+  EXPECT_EQ(static_cast<Thing*>(ObjectGet(table, b))->value, 12);
   // ObjectFind ignores the first field of listed objects; ObjectGet does not.
   static_cast<Thing*>(ObjectGet(table, a))->handle = nullptr;
   EXPECT_EQ(ObjectGet(table, a), nullptr);
