@@ -412,6 +412,37 @@ DemoImage ArtStalagmite() {
   return im;
 }
 
+DemoImage ArtTrunk() {
+  DemoImage im = DemoImageNew(64, 64);
+  for (int y = 0; y < 64; y++)
+    for (int x = 12; x < 52; x++) {
+      double bark = 0.8 + 0.25 * ArtNoise(x * 3.0, y * 0.4, 6, 8, 150) - (x < 18 || x > 45 ? 0.2 : 0);
+      Set(&im, x, y, Shade(0x2E2218, bark));
+    }
+  return im;
+}
+
+DemoImage ArtCanopy(int k, int r) {
+  // The whole canopy is 192 x 128: leaf clusters around the trunk's top.
+  DemoImage im = DemoImageNew(64, 64);
+  const double blobs[][3] = {{96, 70, 52}, {52, 84, 36}, {140, 84, 38}, {74, 44, 34}, {122, 46, 34}, {96, 30, 28}};
+  for (int y = 0; y < 64; y++)
+    for (int x = 0; x < 64; x++) {
+      int gx = k * 64 + x, gy = r * 64 + y;
+      bool inside = false;
+      for (const auto& b : blobs) {
+        double edge = b[2] * (0.85 + 0.3 * ArtNoise(gx, gy, 6, 64, 151));
+        if (std::hypot(gx - b[0], gy - b[1]) < edge) inside = true;
+      }
+      if (gx >= 76 && gx < 116 && gy > 100) inside = true;  // the trunk's top
+      if (!inside) continue;
+      bool trunk = gx >= 76 && gx < 116 && gy > 100 && ArtNoise(gx, gy, 6, 64, 151) < 0.5;
+      uint32_t c = trunk ? 0x2E2218 : Shade(0x1E4A24, 0.7 + 0.6 * ArtNoise(gx, gy, 3, 64, 152));
+      Set(&im, x, y, c);
+    }
+  return im;
+}
+
 DemoImage ArtSky(int width, int height) {
   DemoImage im = DemoImageNew(width, height);
   for (int y = 0; y < height; y++) {

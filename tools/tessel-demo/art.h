@@ -32,6 +32,9 @@ DemoImage ArtTuft(int variant);
 DemoImage ArtFern(int half);
 DemoImage ArtRock();
 DemoImage ArtStalagmite();
+// A foreground tree: its trunk cell, and cell (k 0-2, r 0-1) of its 3 x 2 canopy.
+DemoImage ArtTrunk();
+DemoImage ArtCanopy(int k, int r);
 // The background: sky, sun and distant mountains.
 DemoImage ArtSky(int width, int height);
 

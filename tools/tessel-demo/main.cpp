@@ -2,7 +2,7 @@
 // source and compiled (Maps/demo.map.txt, Maps/demo.map), into a directory.
 // The map is 3200 x 1200 pixels: a sky image behind clouds (scroll factor 0.25),
 // far hills (0.5), the ground with ponds, bricks, a cave and waving flags (1.0)
-// and near foliage (1.5).
+// and near trees and foliage (1.5).
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -194,11 +194,18 @@ int main(int argc, char** argv) {
   int fernBottom = DemoTileAdd(s, ArtFern(1), DemoFormat::Png, "fern_bottom.png", 1, "");
   int rock = DemoTileAdd(s, ArtRock(), DemoFormat::Png, "rock.png", 1, "");
   int stalagmite = DemoTileAdd(s, ArtStalagmite(), DemoFormat::Png, "stalagmite.png", 1, "");
+  int trunk = DemoTileAdd(s, ArtTrunk(), DemoFormat::Png, "trunk.png", 1, "");
+  int canopy[3][2];
+  for (int k = 0; k < 3; k++)
+    for (int r = 0; r < 2; r++) {
+      canopy[k][r] = DemoTileAdd(s, ArtCanopy(k, r), DemoFormat::Png,
+                                 "canopy_" + std::to_string(k + 1) + "_" + std::to_string(r + 1) + ".png", 1, "");
+    }
   s->ok = DemoImageWrite(ArtSky(1920, 1200), DemoFormat::Png, s->tilesDir + "/sky.png") && s->ok;
 
   // Layer 0: clouds at a quarter of the view's speed.
   DemoLayer cloudLayer = DemoLayerNew("clouds", 14, 8, 256, "0.25", "clouds, a quarter of the view's speed");
-  const int cloudAt[][3] = {{0, 0, 0}, {2, 1, 1}, {4, 0, 2}, {5, 2, 0}, {7, 1, 2}, {9, 0, 1}, {10, 2, 2}, {12, 1, 0}};
+  const int cloudAt[][3] = {{1, 1, 0}, {2, 0, 1}, {4, 0, 2}, {5, 2, 0}, {7, 1, 2}, {9, 0, 1}, {10, 2, 2}, {12, 1, 0}};
   for (const auto& c : cloudAt) Put(&cloudLayer, c[0], c[1], clouds[c[2]]);
 
   // Layer 1: far hills at half speed.
@@ -267,19 +274,23 @@ int main(int argc, char** argv) {
   Put(&ground, 9, DemoSurface(9) - 1, crate);
   Put(&ground, 10, DemoSurface(10) - 1, crate);
 
-  // Layer 3: near foliage, faster than the view.
-  DemoLayer near = DemoLayerNew("near foliage", 72, 23, 64, "1.5", "near foliage, one and a half times the view's speed");
+  // Layer 3: near trees and foliage, faster than the view. Trunks run the layer's
+  // whole height so that they look right at every vertical position.
+  DemoLayer near = DemoLayerNew("near foliage", 72, 23, 64, "1.5", "near trees and foliage, one and a half times the view's speed");
   for (int c = 0; c < near.width; c++) {
-    uint32_t pick = static_cast<uint32_t>(c * 2654435761u) >> 28;
-    if (pick < 5) {
-      Put(&near, c, 11, tuft[pick % 2]);
-    } else if (pick < 8) {
-      Put(&near, c, 10, fernTop);
-      Put(&near, c, 11, fernBottom);
-    }
     uint32_t low = static_cast<uint32_t>(c * 40503u + 7) % 7;
     if (low == 0) Put(&near, c, 21, rock);
     if (low == 3) Put(&near, c, 21, stalagmite);
+    if (low == 1 || low == 5) Put(&near, c, 21, tuft[low == 1 ? 0 : 1]);
+    if (low == 6) {
+      Put(&near, c, 20, fernTop);
+      Put(&near, c, 21, fernBottom);
+    }
+  }
+  for (int c = 9; c < near.width; c += 14) {
+    for (int r = 2; r < near.height; r++) Put(&near, c, r, trunk);
+    for (int k = 0; k < 3; k++)
+      for (int r = 0; r < 2; r++) Put(&near, c - 1 + k, r, canopy[k][r]);
   }
 
   std::vector<DemoLayer> layers = {cloudLayer, hills, ground, near};
