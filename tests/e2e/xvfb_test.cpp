@@ -175,13 +175,13 @@ class XvfbTest : public ::testing::Test {
     std::string ppm = Shell("convert '" + path + "' -depth 8 ppm:- 2>/dev/null");
     Shot shot;
     // P6 header: magic, width, height, maximum, then one whitespace byte.
-    size_t pos = 0;
+    if (ppm.compare(0, 2, "P6") != 0) return shot;
+    size_t pos = 2;
     std::vector<long> fields;
     while (fields.size() < 3 && pos < ppm.size()) {
       while (pos < ppm.size() && !isdigit(static_cast<unsigned char>(ppm[pos]))) pos++;
       size_t start = pos;
       while (pos < ppm.size() && isdigit(static_cast<unsigned char>(ppm[pos]))) pos++;
-      if (start == 0 || ppm.compare(0, 2, "P6") != 0) return shot;
       fields.push_back(std::strtol(ppm.c_str() + start, nullptr, 10));
     }
     pos++;
@@ -325,14 +325,16 @@ TEST_F(XvfbTest, DemoUnderAWindowManager) {
   Shot start = Screenshot("demo-wm-start");
   ASSERT_EQ(start.width, 1024);
   EXPECT_GT(Lit(start), 0.9);
-  // The window covers the screen: the overlay sits at the top left, not under a title bar.
-  std::vector<int> posLine = WhiteMask(start, 10, 28, 160, 48);
-  EXPECT_GT(Count(posLine), 15);
+  // twm ignores the borderless hint and adds its title bar, so the frame is
+  // not at the screen's corner here; compare whole screenshots instead.
+  // twm gives the keyboard to the window under the pointer.
+  X("xdotool mousemove 512 384");
   X("xdotool windowfocus --sync " + window);
   Hold("Right", 1200ms);
   std::this_thread::sleep_for(300ms);
   Shot moved = Screenshot("demo-wm-right");
-  EXPECT_NE(WhiteMask(moved, 10, 28, 160, 48), posLine);
+  ASSERT_EQ(moved.width, 1024);
+  EXPECT_GT(Changed(start, moved), 0.3) << "holding Right did not move the view";
   Hold("Escape", 300ms);
   EXPECT_EQ(WaitTessel(10s), 0);
 }
