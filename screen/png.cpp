@@ -25,6 +25,9 @@ struct PngDecoderState {
 };
 
 static PngDecoderState Png;
+
+// Largest chunk the decoder buffers whole.
+static const png_alloc_size_t PNG_CHUNK_MAX_BYTES = 8000000;
 int32_t PngDecoderRegistered;
 
 static void PngStateDestroy() {
@@ -61,6 +64,11 @@ static int32_t PngProbe(void*, const uint8_t* image, uint32_t size) {
   png_set_read_fn(Png.read, nullptr, PngReadFromMemory);
   // Oversized images fail in png_read_info, before anything is allocated for them.
   png_set_user_limits(Png.read, SPRITE_MAX_SIDE, SPRITE_MAX_SIDE);
+  // Only IHDR, PLTE, tRNS, IDAT and IEND matter here; every other chunk is
+  // skipped unread. libpng would otherwise allocate (and clear) whatever length
+  // a text or profile chunk claims: a 57-byte file can ask for a gigabyte.
+  png_set_keep_unknown_chunks(Png.read, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_chunk_malloc_max(Png.read, PNG_CHUNK_MAX_BYTES);
   Png.info = png_create_info_struct(Png.read);
   if (!Png.info) {
     PngStateDestroy();

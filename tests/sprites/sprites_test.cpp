@@ -105,7 +105,9 @@ TEST_F(SpriteTest, EveryBmpDepthLoadsTheRightWayUp) {
                {16, true, false}, {24, true, false}, {32, true, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.bits << (c.topDown ? " top-down" : "") << (c.rle ? " rle" : ""));
-    ASSERT_EQ(Load(3, BmpOf(Grid, 5, 3, c.bits, c.topDown, c.rle)), reinterpret_cast<intptr_t>(Get(3)->surface));
+    intptr_t surface = Load(3, BmpOf(Grid, 5, 3, c.bits, c.topDown, c.rle));
+    ASSERT_NE(surface, 0);
+    ASSERT_EQ(surface, reinterpret_cast<intptr_t>(Get(3)->surface));
     EXPECT_EQ(Get(3)->width, 5);
     EXPECT_EQ(Get(3)->height, 3);
     EXPECT_EQ(Get(3)->bits, c.bits <= 8 ? 24 : c.bits);  // palette images are expanded to 24 bits
@@ -381,7 +383,9 @@ TEST_F(SpriteTest, LoadsFromFiles) {
   std::u16string tile = write("tile.png", png);
   std::u16string bitmap = write("tile.bmp", BmpOf(Grid, 5, 3, 24));
   std::u16string cut = write("cut.png", Bytes(png.begin(), png.begin() + 30));
-  EXPECT_EQ(SpriteLoad(1, tile.c_str()), reinterpret_cast<intptr_t>(Get(1)->surface));
+  intptr_t surface = SpriteLoad(1, tile.c_str());
+  ASSERT_NE(surface, 0);
+  EXPECT_EQ(surface, reinterpret_cast<intptr_t>(Get(1)->surface));
   EXPECT_EQ(Pixels(1), Grid);
   intptr_t chosen = SpriteLoad(-1, bitmap.c_str());
   ASSERT_NE(chosen, 0);
@@ -394,9 +398,19 @@ TEST_F(SpriteTest, LoadsFromFiles) {
 
 TEST_F(SpriteTest, FailuresLeaveNoSprite) {
   Bytes png = PngOf(Grid, 5, 3);
-  // Before a screen is open every load fails at the depth check.
-  EXPECT_EQ(Load(1, png), 0);
   Open();
+  // Without a screen depth every load fails at the depth check, and a palette
+  // image cannot go onto a true-colour screen or the other way round.
+  int32_t depth = DisplayDepth;
+  DisplayDepth = 0;
+  EXPECT_EQ(Load(1, png), 0);
+  DisplayDepth = depth;
+  Sprite record;
+  EXPECT_EQ(SpriteSurfaceCreate(&record, 4, 4, 8, 0), nullptr);
+  EXPECT_EQ(record.width, 4);
+  EXPECT_EQ(record.fullHeight, 4);
+  EXPECT_EQ(record.bits, 8);
+  EXPECT_EQ(SpriteSurfaceCreate(&record, 40000, 4, 32, 0), nullptr);
   // Refused surfaces and allocations.
   HeadlessSetFailures(HeadlessFailCreateSurface);
   EXPECT_EQ(Load(1, png), 0);
