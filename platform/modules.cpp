@@ -3,6 +3,8 @@
 #include "platform/backend.h"
 #include "platform/kernel.h"
 
+extern const bool PlatformModulesLinked = true;
+
 void PlatformBuiltinModules() {
   static KernelExport ddraw[] = {{"DirectDrawCreateEx", nullptr}, {nullptr, nullptr}};
   static KernelExport dinput[] = {{"DirectInputCreateEx", nullptr}, {nullptr, nullptr}};

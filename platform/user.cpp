@@ -8,7 +8,13 @@
 #include "platform/backend.h"
 #include "platform/kernel.h"
 
+extern const bool PlatformModulesLinked;
+
 namespace {
+
+// Linking the window stand-ins links the built-in module table with them, so
+// that every program with a window finds "DDRAW.DLL" and "DINPUT.DLL".
+__attribute__((used)) const bool* const ModulesAnchor = &PlatformModulesLinked;
 
 constexpr int32_t ClassMax = 16;
 constexpr int32_t WindowMax = 32;
