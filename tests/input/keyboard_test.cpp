@@ -163,20 +163,3 @@ TEST_F(KeyboardTest, InitFailures) {
   EXPECT_EQ(KeyboardPoll(), 1);
   EXPECT_EQ(KeyDown(DIK_DOWN), 128);
 }
-
-TEST_F(KeyboardTest, FormatDescribesEveryKeyAsAnOptionalButton) {
-  ASSERT_NE(KeyboardInit(), 0);
-  EXPECT_EQ(KeyboardFormat.dwSize, sizeof(DIDATAFORMAT));
-  EXPECT_EQ(KeyboardFormat.dwObjSize, sizeof(DIOBJECTDATAFORMAT));
-  EXPECT_EQ(KeyboardFormat.dwFlags, static_cast<DWORD>(DIDF_RELAXIS));
-  EXPECT_EQ(KeyboardFormat.dwDataSize, 256u);
-  ASSERT_EQ(KeyboardFormat.dwNumObjs, 256u);
-  ASSERT_NE(KeyboardFormat.rgodf, nullptr);
-  for (DWORD i = 0; i < 256; i++) {
-    const DIOBJECTDATAFORMAT& object = KeyboardFormat.rgodf[i];
-    ASSERT_TRUE(object.pguid && IsEqualGUID(*object.pguid, GUID_Key)) << i;
-    EXPECT_EQ(object.dwOfs, i);
-    EXPECT_EQ(object.dwType, 0x8000000Cu | (i << 8));
-    EXPECT_EQ(object.dwFlags, 0u);
-  }
-}

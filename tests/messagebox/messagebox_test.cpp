@@ -170,13 +170,3 @@ TEST_F(MessageBoxTest, EntriesOfOtherThreadsStay) {
   ObjectListRemove(&DisabledWindowList, foreign);
   EXPECT_EQ(DisabledWindowList, nullptr);
 }
-
-TEST_F(MessageBoxTest, EveryBoxRestoresBeforeTheNext) {
-  for (int i = 0; i < 3; i++) {
-    MessageShow(u"A", u"B", MB_ICONHAND);
-    EXPECT_FALSE(During.shown);
-    EXPECT_TRUE(IsWindowEnabled(Windows.shown));
-    EXPECT_EQ(DisabledWindowList, nullptr);
-  }
-  EXPECT_EQ(HeadlessMessageBoxCount(), 3);
-}

@@ -118,11 +118,3 @@ TEST_F(DrawTest, BeginTwiceGivesTheFirstContextBack) {
   EXPECT_NE(DrawEnd(), 0);
   EXPECT_EQ(DrawEnd(), 0);
 }
-
-TEST_F(DrawTest, ExclusiveOrAndNullBrushModes) {
-  ASSERT_NE(DrawBegin(ScreenTarget()), nullptr);
-  EXPECT_EQ(DrawModeSet(7), OPAQUE);
-  EXPECT_EQ(DrawModeSet(2), TRANSPARENT);
-  EXPECT_EQ(DrawModeSet(4), OPAQUE);
-  EXPECT_NE(DrawEnd(), 0);
-}
