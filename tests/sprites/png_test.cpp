@@ -258,12 +258,3 @@ TEST_F(PngTest, DamagedFilesStopCleanly) {
   EXPECT_EQ(again.probe, 1);
   EXPECT_EQ(again.At(15, 15)[2], Sample(15, 15, 0));
 }
-
-TEST_F(PngTest, OversizedImagesAreRefusedAtTheProbe) {
-  PngImage wide = Grey(SPRITE_MAX_SIDE + 1, 1, 1);
-  EXPECT_EQ(Decode(PngFile(wide)).probe, 0);
-  PngImage tall = Grey(1, SPRITE_MAX_SIDE + 1, 1);
-  EXPECT_EQ(Decode(PngFile(tall)).probe, 0);
-  PngImage edge = Grey(SPRITE_MAX_SIDE, 1, 1);
-  EXPECT_EQ(Decode(PngFile(edge)).probe, 1);
-}

@@ -62,11 +62,6 @@ class SpriteTest : public ::testing::Test {
     sprite->surface->Unlock(nullptr);
     return out;
   }
-  static uint32_t Pixel(int32_t number, int32_t x, int32_t y) {
-    std::vector<uint32_t> all = Pixels(number);
-    Sprite* sprite = Get(number);
-    return all.empty() ? 0xDEADBEEF : all[y * sprite->fullWidth + x];
-  }
   // The colour key a sprite's surface holds.
   static uint32_t Key(int32_t number) {
     DDSURFACEDESC2 desc = {};

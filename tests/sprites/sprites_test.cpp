@@ -120,32 +120,23 @@ TEST_F(SpriteTest, EveryBmpDepthLoadsTheRightWayUp) {
   }
 }
 
-TEST_F(SpriteTest, PngsLoadTopRowFirst) {
-  Open();
-  ASSERT_NE(Load(1, PngOf(Grid, 5, 3)), 0);
-  EXPECT_EQ(Get(1)->bits, 24);
-  EXPECT_EQ(Pixels(1), Grid);
-  // Alpha is dropped: a fully transparent RGBA image keeps its colours.
-  ASSERT_NE(Load(2, PngOf(Grid, 5, 3, true)), 0);
-  EXPECT_EQ(Get(2)->bits, 32);
-  EXPECT_EQ(Pixels(2), Grid);
-}
-
-TEST_F(SpriteTest, ConversionIntoSixteenAndTwentyFourBitScreens) {
-  for (int32_t depth : {16, 24}) {
+TEST_F(SpriteTest, ConversionIntoEveryScreenDepth) {
+  for (int32_t depth : {16, 24, 32}) {
     SCOPED_TRACE(depth);
     Open(depth);
-    EXPECT_EQ(ScreenPixelFormat, depth == 16 ? 3 : 5);
+    EXPECT_EQ(ScreenPixelFormat, depth == 16 ? 3 : depth == 24 ? 5 : 7);
     std::vector<uint32_t> expect;
     for (uint32_t c : Grid) expect.push_back(AtDepth(c, depth));
     for (int bits : {4, 8, 16, 24, 32}) {
       ASSERT_NE(Load(1, BmpOf(Grid, 5, 3, bits)), 0) << bits;
       EXPECT_EQ(Pixels(1), expect) << bits;
     }
-    ASSERT_NE(Load(2, PngOf(Grid, 5, 3)), 0);
-    EXPECT_EQ(Pixels(2), expect);
-    ASSERT_NE(Load(2, PngOf(Grid, 5, 3, true)), 0);
-    EXPECT_EQ(Pixels(2), expect);
+    // PNGs arrive top row first; alpha (0 everywhere here) is dropped.
+    for (bool alpha : {false, true}) {
+      ASSERT_NE(Load(2, PngOf(Grid, 5, 3, alpha)), 0);
+      EXPECT_EQ(Get(2)->bits, alpha ? 32 : 24);
+      EXPECT_EQ(Pixels(2), expect);
+    }
   }
 }
 
