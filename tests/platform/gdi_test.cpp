@@ -185,17 +185,4 @@ TEST_F(TextTest, ObjectsAndFills) {
   EXPECT_EQ(FillRect(dc, &r, blue), 0);  // a deleted brush
 }
 
-TEST_F(TextTest, NoAllocationPerCallOnceWarm) {
-  Make(32);
-  SetTextAlign(dc, TA_UPDATECP);
-  SetBkMode(dc, TRANSPARENT);
-  for (int i = 0; i < 2; i++) TextOutW(dc, 0, 0, u"FPS : 60", 8);
-  const uint64_t before = KernelHeapAllocations();
-  for (int i = 0; i < 50; i++) {
-    MoveToEx(dc, 10, 10, nullptr);
-    TextOutW(dc, 0, 0, u"FPS : 60", 8);
-  }
-  EXPECT_EQ(KernelHeapAllocations(), before);
-}
-
 }  // namespace
