@@ -10,6 +10,7 @@
 #include <string>
 
 #include "errors/errors.h"
+#include "platform/kernel.h"
 #include "runtime/files.h"
 #include "runtime/runtime.h"
 
@@ -20,7 +21,9 @@ constexpr int64_t FileBytes = 16 << 20;
 std::string DataPath() {
   static std::string path;
   if (path.empty()) {
-    path = (std::filesystem::temp_directory_path() / "tessel-bench-files.bin").string();
+    path = (std::filesystem::temp_directory_path() /
+            ("tessel-bench-files-" + std::to_string(GetCurrentProcessId()) + ".bin"))
+               .string();
     std::string bytes(FileBytes, '\0');
     std::mt19937 random(12345);
     for (char& c : bytes) c = char(random());

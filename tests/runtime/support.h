@@ -37,7 +37,9 @@ struct ScratchDir {
   std::filesystem::path previous;
   explicit ScratchDir(const char* name) {
     previous = std::filesystem::current_path();
-    path = std::filesystem::temp_directory_path() / (std::string("tessel-runtime-") + name);
+    // Named per process: other builds may run the same tests at the same time.
+    path = std::filesystem::temp_directory_path() /
+           (std::string("tessel-runtime-") + name + "-" + std::to_string(GetCurrentProcessId()));
     std::filesystem::remove_all(path);
     std::filesystem::create_directories(path);
   }
