@@ -46,13 +46,6 @@ TEST_F(Args, QuotesGroupAndEndAParameter) {
   EXPECT_EQ(Next(), u"");
 }
 
-TEST_F(Args, QuoteInsideAWordIsOrdinary) {
-  KernelSetCommandLine(u"prog ab\"c d\"");
-  EXPECT_EQ(ArgCount(), 2);
-  EXPECT_EQ(Next(), u"ab\"c");
-  EXPECT_EQ(Next(), u"d\"");
-}
-
 TEST_F(Args, EmptyQuotesCountAndAdvance) {
   KernelSetCommandLine(u"prog \"\" x");
   EXPECT_EQ(ArgCount(), 2);
@@ -85,16 +78,6 @@ TEST_F(Args, ArgAtSetsTheCounter) {
   StringBufferFill = start;
   ArgAt(0, start);
   EXPECT_EQ(BufferText(start), u"zero");
-}
-
-TEST_F(Args, CommandLineRebuiltFromArguments) {
-  const char* argv[] = {"/usr/bin/tessel", "my map.map", "", "640", "a\tb"};
-  KernelSetArguments(5, const_cast<char**>(argv));
-  EXPECT_EQ(std::u16string(GetCommandLineW()), u"/usr/bin/tessel \"my map.map\" \"\" 640 a\tb");
-  EXPECT_EQ(ArgCount(), 4);
-  EXPECT_EQ(Next(), u"my map.map");
-  EXPECT_EQ(Next(), u"");
-  EXPECT_EQ(Next(), u"640");
 }
 
 TEST_F(Args, WorkingDirectoryEndsInOneBackslash) {

@@ -198,18 +198,4 @@ TEST_F(Files, AccessModesCreateTruncateAndShare) {
   EXPECT_EQ(FileOpen(5, name.c_str(), 5), 0);
 }
 
-TEST_F(Files, WriteModeBufferIsFlushedOnClose) {
-  auto name = dir.WidePath("out.bin");
-  ASSERT_NE(FileOpenWrite(1, name.c_str()), 0);
-  FileRecord* record = Record(1);
-  // No operation fills a write buffer; set one up as a writer would.
-  record->mode = 0;
-  std::memcpy(record->buffer, "pending", 7);
-  record->count = record->capacity - 7;
-  FileClose(1);
-  std::ifstream in(dir.path / "out.bin", std::ios::binary);
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(content, "pending");
-}
-
 }  // namespace
