@@ -80,6 +80,10 @@ void HeadlessSetMaxMode(int32_t width, int32_t height);
 // start again at 1 when SetDisplayMode changes the mode (setting the same
 // mode again, as a recovery does, keeps counting).
 void HeadlessSetFlipHook(void (*hook)(const HeadlessFrame& frame, void* user), void* user);
+// Whether flips are converted into captured frames (on by default). Off, a
+// flip only counts, unless a flip hook is set: a benchmark measures the
+// runner, not the test instrument.
+void HeadlessSetCapture(bool capture);
 // The last presented frame (width 0 when none).
 HeadlessFrame HeadlessLastFrame();
 uint64_t HeadlessFlipCount();

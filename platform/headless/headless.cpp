@@ -36,6 +36,7 @@ struct HeadlessState {
   HeadlessMessageBox boxes[BoxesKept];
   int32_t boxCount;
   bool echo;
+  bool noCapture;  // frames are counted but not converted (benchmarks)
   int32_t answer;
   void (*boxHook)(const HeadlessMessageBox&, void*);
   void* boxUser;
@@ -99,6 +100,11 @@ bool BackendSetMode(int32_t width, int32_t height, int32_t depth) {
 void BackendReleaseMode() { Headless.modeSet = false; }
 
 void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t height, int32_t depth) {
+  if (Headless.noCapture && !Headless.flipHook) {
+    Headless.flips++;
+    Headless.flipsSinceMode++;
+    return;
+  }
   const size_t bytes = (size_t)width * height * 3;
   if (bytes > Headless.frameCapacity) {
     uint8_t* grown = (uint8_t*)std::realloc(Headless.frame, bytes);
@@ -206,6 +212,7 @@ void HeadlessSetFlipHook(void (*hook)(const HeadlessFrame&, void*), void* user) 
   Headless.flipHook = hook;
   Headless.flipUser = user;
 }
+void HeadlessSetCapture(bool capture) { Headless.noCapture = !capture; }
 HeadlessFrame HeadlessLastFrame() { return Headless.last; }
 uint64_t HeadlessFlipCount() { return Headless.flips; }
 
