@@ -11,8 +11,10 @@
 #include "errors/decoder_tables.h"
 #include "runtime/strings.h"
 
-extern "C" const char __start_tessel_x86[];
-extern "C" const char __stop_tessel_x86[];
+extern "C" const char __start_tessel_x86_code[];
+extern "C" const char __stop_tessel_x86_code[];
+extern "C" const char __start_tessel_x86_data[];
+extern "C" const char __stop_tessel_x86_data[];
 
 namespace {
 
@@ -721,7 +723,8 @@ DECODER_CODE int32_t Decode(const uint8_t* bytes, uint64_t available, uint64_t a
 }  // namespace
 
 DECODER_CODE int32_t InstructionRegionContains(uintptr_t address) {
-  return address > uintptr_t(__start_tessel_x86) && address < uintptr_t(__stop_tessel_x86);
+  return (address > uintptr_t(__start_tessel_x86_code) && address < uintptr_t(__stop_tessel_x86_code)) ||
+         (address > uintptr_t(__start_tessel_x86_data) && address < uintptr_t(__stop_tessel_x86_data));
 }
 
 DECODER_CODE uintptr_t InstructionDecode(uintptr_t address) {

@@ -26,7 +26,7 @@ constexpr int16_t E = TemplateEnd;
 }  // namespace
 
 // clang-format off
-DECODER_TABLE const int16_t TemplateList[] = {
+DECODER_TABLE constexpr int16_t TemplateList[] = {
   TNone,          W(KindNothing, SepEnd), E,
   TEbGb,          W(KindByte, SepModRM), W(KindRm, SepComma), W(KindReg8, SepEnd), E,
   TEvGv,          W(KindSizeV, SepModRM), W(KindRm, SepComma), W(KindRegV, SepEnd), E,

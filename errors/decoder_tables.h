@@ -4,13 +4,11 @@
 
 #include <cstdint>
 
-// The decoder's code and tables share one section, so that the linker's
-// __start_/__stop_ symbols bound the region the decoder refuses to read. Code
-// and read-only data cannot share a section name in the compiler's eyes; the
-// table form ends its flags with the assembler's comment sign so that both
-// reach the assembler as the same executable section.
-#define DECODER_CODE __attribute__((section("tessel_x86")))
-#define DECODER_TABLE __attribute__((section("tessel_x86,\"ax\",@progbits#")))
+// The decoder's code and its tables each live in a section of their own, so
+// that the linker's __start_/__stop_ symbols bound the region the decoder
+// refuses to read: its routines and its tables.
+#define DECODER_CODE __attribute__((section("tessel_x86_code")))
+#define DECODER_TABLE __attribute__((section("tessel_x86_data")))
 
 // One opcode or group record: template number, then a zero-terminated name.
 struct MnemonicRecord {
