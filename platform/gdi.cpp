@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/backend.h"
+#include "platform/gdi_font.h"
 
 namespace {
 
@@ -239,6 +240,8 @@ uint32_t NextCodePoint(LPCWSTR text, int32_t length, int32_t* i) {
 }
 
 }  // namespace
+
+TTF_Font* GdiFont() { return FontReady() ? Gdi.font : nullptr; }
 
 // ---- for the surfaces ----
 

@@ -2,8 +2,8 @@
 // the display mode shown in it at its own size where the monitor has that
 // mode, otherwise scaled to fit with its aspect ratio kept; frames presented
 // through an SDL renderer with vsync; keys, focus and close requests from
-// SDL's events; message boxes through SDL, or on standard error where no box
-// can be shown.
+// SDL's events; message boxes through SDL, drawn by ourselves where SDL's
+// cannot be shown, or on standard error where there is no display at all.
 #include <SDL2/SDL.h>
 
 #include <cstdio>
@@ -11,6 +11,7 @@
 
 #include "platform/backend.h"
 #include "platform/kernel.h"
+#include "platform/sdl/box.h"
 
 uint32_t BackendFailures;
 const bool BackendStartsInForeground = false;
@@ -105,6 +106,13 @@ void Shutdown() {
   Sdl.up = false;
 }
 
+// Whether SDL runs on a window system a person looks at, not on its
+// offscreen or dummy driver.
+bool OnWindowSystem() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return driver && std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0;
+}
+
 bool VideoUp() {
   if (Sdl.tried) return Sdl.up;
   Sdl.tried = true;
@@ -114,8 +122,7 @@ bool VideoUp() {
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
   Sdl.up = true;
-  const char* driver = SDL_GetCurrentVideoDriver();
-  Sdl.paced = driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+  Sdl.paced = !OnWindowSystem();
   KernelOnExit(Shutdown);
   return true;
 }
@@ -340,8 +347,14 @@ int32_t BackendMessageBox(HWND owner, const char* caption, const char* text, UIN
   box.numbuttons = count;
   box.buttons = buttons;
   int pushed = -1;
-  const int shown = (type & 0xF) == MB_OK ? SDL_ShowSimpleMessageBox(box.flags, caption, text, box.window)
-                                          : SDL_ShowMessageBox(&box, &pushed);
+  int shown = (type & 0xF) == MB_OK ? SDL_ShowSimpleMessageBox(box.flags, caption, text, box.window)
+                                    : SDL_ShowMessageBox(&box, &pushed);
+  if (shown != 0 && VideoUp() && OnWindowSystem()) {
+    // SDL's box needs what the window system may lack (the X core fonts):
+    // draw one ourselves.
+    pushed = SdlDrawnBox(box.window, box);
+    if (pushed >= 0) return pushed;
+  }
   if (shown != 0) {
     // No box can be shown (no display): the user still learns what it said.
     std::fprintf(stderr, "%s: %s\n", caption, text);

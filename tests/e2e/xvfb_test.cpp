@@ -67,8 +67,10 @@ class XvfbTest : public ::testing::Test {
     if (!missing_.empty()) GTEST_SKIP() << "end-to-end test skipped: " << missing_;
     struct stat st;
     ASSERT_EQ(stat((std::string(TESSEL_BINARY_DIR) + "/tessel").c_str(), &st), 0) << "tessel is not built";
-    StartXvfb();
+    StartXvfb(CoreFonts());
   }
+
+  virtual bool CoreFonts() const { return true; }
 
   void TearDown() override {
     if (tessel_ > 0) {
@@ -87,7 +89,7 @@ class XvfbTest : public ::testing::Test {
 
   // Starts Xvfb on a display number it picks itself (-displayfd), so parallel
   // runs never collide.
-  void StartXvfb() {
+  void StartXvfb(bool coreFonts) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     xvfb_ = fork();
@@ -96,7 +98,12 @@ class XvfbTest : public ::testing::Test {
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
-      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
+      // Without core fonts only the server's built-in cursor and "fixed" exist.
+      if (coreFonts)
+        execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
+      else
+        execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-fp",
+               "built-ins", nullptr);
       _exit(127);
     }
     close(fds[1]);
@@ -135,6 +142,11 @@ class XvfbTest : public ::testing::Test {
       execv(binary.c_str(), argv.data());
       _exit(127);
     }
+  }
+
+  // What tessel printed in its run NAME, for failure messages.
+  static std::string Log(const std::string& name) {
+    return "; tessel printed: \"" + Shell("cat '" + ShotDir() + "/" + name + ".log' 2>/dev/null") + "\"";
   }
 
   // Waits for tessel to end; its exit code, or -1 when it is still running.
@@ -282,7 +294,7 @@ TEST_F(XvfbTest, DemoShowsTheMapScrollsRightAndEndsOnEscape) {
 TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
   StartTessel({"no-such.map", "1024", "768", "120"}, "missing-map");
   std::string box = FindWindow("Fehlermeldung", 10s);
-  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared";
+  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("missing-map");
   std::this_thread::sleep_for(500ms);
   Shot shot = Screenshot("missing-map-box");
   EXPECT_GT(Lit(shot), 0.0);
@@ -297,13 +309,42 @@ TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
         "/demo/Maps/demo.map' " + tiles + "/Maps/");
   StartTessel({"demo.map", "1024", "768", "120"}, "missing-tile", tiles);
   std::string box2 = FindWindow("Fehlermeldung", 10s);
-  ASSERT_NE(box2, "");
+  ASSERT_NE(box2, "") << "no box for the missing tile" << Log("missing-tile");
   std::this_thread::sleep_for(500ms);
   Shot shot5 = Screenshot("missing-tile-box");
   X("xdotool key --window " + box2 + " Return");
   EXPECT_EQ(WaitTessel(10s), 0);
   Shell("rm -rf " + tiles);
   EXPECT_GT(Changed(shot, shot5), 0.0) << "the boxes for errors 2 and 5 look the same";
+}
+
+// A window system without the X core fonts cannot show SDL's own box; Tessel
+// draws its box itself.
+class XvfbWithoutCoreFontsTest : public XvfbTest {
+  bool CoreFonts() const override { return false; }
+};
+
+TEST_F(XvfbWithoutCoreFontsTest, ErrorBoxIsStillShown) {
+  StartTessel({"no-such.map", "1024", "768", "120"}, "fontless");
+  std::string box = FindWindow("Fehlermeldung", 10s);
+  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("fontless");
+  std::this_thread::sleep_for(500ms);
+  Shot shot = Screenshot("fontless-box");
+  ASSERT_EQ(shot.width, 1024);
+  // Dark text on a light box in the middle of the screen.
+  int light = 0, dark = 0;
+  for (int y = 300; y < 468; y++)
+    for (int x = 362; x < 662; x++) {
+      uint32_t p = shot.At(x, y);
+      light += p == 0xF0F0F0;
+      dark += p == 0x000000 && shot.At(x - 1, y) != 0x000000;
+    }
+  EXPECT_GT(light, 5000) << "no box drawn in the middle";
+  EXPECT_GT(dark, 10) << "no text in the box";
+
+  EXPECT_EQ(WaitTessel(200ms), -1) << "tessel must wait for the box to be closed";
+  X("xdotool key --window " + box + " Return");
+  EXPECT_EQ(WaitTessel(10s), 0) << "tessel did not end with code 0 after the box";
 }
 
 TEST_F(XvfbTest, DemoUnderAWindowManager) {
