@@ -8,6 +8,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/uio.h>
@@ -311,7 +312,20 @@ void SehHandler(int signal, siginfo_t* info, void* raw) {
   errno = savedErrno;
 }
 
+void SehRemove();
+
+// A forked child (SDL shows its X11 message box from one) is not the
+// program: a fault there must not run the program's filter and its error
+// exit, which would show a second box and end a copy of the program.
+void SehForgetInChild() {
+  if (!Seh.installed) return;
+  Seh.filter = nullptr;
+  SehRemove();
+}
+
 void SehInstall() {
+  static bool forkWatched = false;
+  if (!forkWatched) forkWatched = pthread_atfork(nullptr, nullptr, SehForgetInChild) == 0;
   if (!Seh.handlerStack) Seh.handlerStack = SehMapStack();
   if (!Seh.spareStack) Seh.spareStack = SehMapStack();
   if (!Seh.probeOpen) Seh.probeOpen = pipe2(Seh.probe, O_CLOEXEC | O_NONBLOCK) == 0;

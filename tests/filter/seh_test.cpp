@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -195,6 +196,27 @@ TEST(Seh, RemovingTheFilterRestoresTheDispositions) {
   });
   EXPECT_EQ(child.out, "removed=1\n");
   EXPECT_EQ(child.end, "signal 11");
+}
+
+TEST(Seh, AForkedChildDoesNotRunTheFilter) {
+  ChildResult child = RunChild([] {
+    signal(SIGSEGV, SIG_DFL);
+    SetUnhandledExceptionFilter(Executing);
+    pid_t inner = fork();
+    if (inner == 0) {
+      FaultRead();
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(inner, &status, 0);
+    Say("inner %s %d", WIFSIGNALED(status) ? "signal" : "exit",
+        WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
+    // The program itself keeps its filter.
+    FaultRead();
+    Say("went on");
+  });
+  EXPECT_EQ(child.out, "inner signal 11\nfilter\n");
+  EXPECT_EQ(child.end, "exit 5");
 }
 
 TEST(Seh, SentSignalsBypassTheFilter) {
