@@ -58,7 +58,9 @@ int32_t TextWidth(TTF_Font* font, const char* utf8) {
   return w;
 }
 
-void Measure(TTF_Font* font, const SDL_MessageBoxData& box, Layout* layout) {
+// Sizes the box to its text and buttons, at most WIDTHMAX wide (longer lines
+// are cut at the box's edge).
+void Measure(TTF_Font* font, const SDL_MessageBoxData& box, int32_t widthMax, Layout* layout) {
   layout->lineSkip = TTF_FontLineSkip(font);
   int32_t textWidth = 0;
   for (int32_t i = 0; i < layout->lines; i++) {
@@ -75,6 +77,7 @@ void Measure(TTF_Font* font, const SDL_MessageBoxData& box, Layout* layout) {
   }
   layout->width = (textWidth > rowWidth ? textWidth : rowWidth) + 2 * Margin;
   if (layout->width < 280) layout->width = 280;
+  if (layout->width > widthMax && widthMax >= rowWidth + 2 * Margin) layout->width = widthMax;
   layout->height = Margin + layout->lines * layout->lineSkip + 2 * Margin + buttonHeight + Margin;
   int32_t x = layout->width - Margin - rowWidth;
   for (int32_t i = 0; i < box.numbuttons; i++) {
@@ -128,11 +131,11 @@ int32_t SdlDrawnBox(SDL_Window* owner, const SDL_MessageBoxData& box) {
   TTF_Font* font = GdiFont();
   if (!font) return -1;
   static Layout layout;  // a box is modal: one at a time
-  SplitLines(box.message, &layout);
-  Measure(font, box, &layout);
-
   SDL_Rect desktop;
-  if (SDL_GetDisplayBounds(0, &desktop) != 0) desktop = {0, 0, layout.width, layout.height};
+  const bool bounds = SDL_GetDisplayBounds(0, &desktop) == 0;
+  SplitLines(box.message, &layout);
+  Measure(font, box, bounds ? desktop.w : INT32_MAX, &layout);
+  if (!bounds) desktop = {0, 0, layout.width, layout.height};
   SDL_Window* window = SDL_CreateWindow(box.title ? box.title : "", desktop.x + (desktop.w - layout.width) / 2,
                                         desktop.y + (desktop.h - layout.height) / 2, layout.width, layout.height,
                                         SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR);

@@ -10,8 +10,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -92,11 +94,15 @@ class Xvfb : public ::testing::Test {
 
   void SetUp() override {
     if (!Installed("Xvfb")) GTEST_SKIP() << "Xvfb is not installed: the sdl backend is not tried in a real X server";
-    server = Start({"Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"}, "");
+    std::vector<std::string> args = {"Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"};
+    // Without the core fonts only the server's built-in cursor and "fixed" exist.
+    if (!CoreFonts()) args.insert(args.end(), {"-fp", "built-ins"});
+    server = Start(args, "");
     std::string number;
     ASSERT_TRUE(WaitFor(server, number, "\n", 10)) << "Xvfb did not start";
     display = ":" + number.substr(0, number.find('\n'));
   }
+  virtual bool CoreFonts() const { return true; }
   void TearDown() override {
     if (server.pid > 0) {
       kill(server.pid, SIGTERM);
@@ -151,6 +157,42 @@ TEST_F(Xvfb, InterruptStillEndsTheProgram) {
   const int status = Reap(smoke, 5);
   ASSERT_NE(status, -1) << "SIGINT did not end the program";
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+}
+
+// SDL's own box needs the core fonts; without them the backend draws its box
+// itself, with the buttons answering the keyboard.
+class XvfbWithoutCoreFonts : public Xvfb {
+  bool CoreFonts() const override { return false; }
+};
+
+TEST_F(XvfbWithoutCoreFonts, DrawnBoxAnswersTheKeyboard) {
+  if (!Installed("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+  // Each: the keys sent to the box, the button that answers.
+  const std::pair<std::string, std::string> cases[] = {
+      {"Return", "button 6"},      // Yes has the focus first
+      {"Tab Return", "button 7"},  // Tab moves it to No
+      {"Left Return", "button 2"}, // and Left from Yes round to Cancel
+      {"Escape", "button 2"},      // Escape is Cancel
+  };
+  for (const auto& [keys, want] : cases) {
+    Child smoke = Start({Smoke, "question"}, display);
+    std::string window;
+    for (int i = 0; i < 100 && window.empty(); i++) {
+      FILE* p = popen(("DISPLAY=" + display + " xdotool search --name '^Frage$' 2>/dev/null").c_str(), "r");
+      char line[64] = {};
+      if (p) {
+        if (fgets(line, sizeof line, p)) window = std::string(line, std::strcspn(line, "\n"));
+        pclose(p);
+      }
+      if (window.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_FALSE(window.empty()) << "no box titled Frage for " << keys;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::system(("DISPLAY=" + display + " xdotool key --delay 60 --window " + window + " " + keys + " 2>/dev/null").c_str());
+    std::string out;
+    EXPECT_TRUE(WaitFor(smoke, out, want, 10)) << keys << ": " << out;
+    Reap(smoke, 5);
+  }
 }
 
 TEST(SdlMessageBox, WithoutDisplayGoesToStandardErrorAtOnce) {

@@ -2,7 +2,8 @@
 // display at the mode on its command line, shows a frame of four coloured
 // quarters with a line of text, reports on standard output and ends when
 // Escape is held (exit 0) or after ten seconds (exit 3). With "box" it only
-// shows a message box and prints the button pushed.
+// shows a message box and prints the button pushed; "question" does the same
+// with a two-line Yes/No/Cancel box.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +44,10 @@ int main(int argc, char** argv) {
   KernelSetArguments(argc, argv);
   if (argc > 1 && std::strcmp(argv[1], "box") == 0) {
     std::printf("button %d\n", MessageBoxW(nullptr, u"Fehlernummer: 7", u"Fehlermeldung", MB_OK));
+    return 0;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "question") == 0) {
+    std::printf("button %d\n", MessageBoxW(nullptr, u"Eins\r\nZwei", u"Frage", MB_YESNOCANCEL));
     return 0;
   }
   const DWORD width = argc > 2 ? (DWORD)std::atoi(argv[1]) : 320, height = argc > 2 ? (DWORD)std::atoi(argv[2]) : 200;
