@@ -98,12 +98,10 @@ class XvfbTest : public ::testing::Test {
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
-      // Without core fonts only the server's built-in cursor and "fixed" exist.
-      if (coreFonts)
-        execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
-      else
-        execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-fp",
-               "built-ins", nullptr);
+      // Without core fonts only the server's built-in cursor and "fixed" exist
+      // (with them, the list ends before "-fp").
+      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+             coreFonts ? nullptr : "-fp", "built-ins", nullptr);
       _exit(127);
     }
     close(fds[1]);
