@@ -4,10 +4,13 @@
 
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -125,6 +128,12 @@ void TestDir::Tile(const std::string& name, int32_t width, int32_t height,
   }
   std::ofstream(path + "/Tiles/" + name, std::ios::binary).write((const char*)b.bytes.data(), b.bytes.size());
 }
+
+void TestDir::File(const std::string& relative, const std::vector<uint8_t>& bytes) const {
+  std::ofstream(path + "/" + relative, std::ios::binary).write((const char*)bytes.data(), bytes.size());
+}
+
+void TestDir::Fifo(const std::string& relative) const { mkfifo((path + "/" + relative).c_str(), 0600); }
 
 Rgb Picture::At(int32_t x, int32_t y) const {
   if (x < 0 || y < 0 || x >= width || y >= height) return {1, 2, 3};
@@ -288,10 +297,14 @@ RunResult RunRunner(const TestDir& dir, const RunOptions& options) {
   if (memory == MAP_FAILED) return result;
   Shared = (SharedRun*)memory;
   std::fflush(stdout);
+  auto started = std::chrono::steady_clock::now();
   pid_t child = fork();
   if (child == 0) ChildRun(dir, options);
   int status = 0;
-  waitpid(child, &status, 0);
+  struct rusage usage = {};
+  wait4(child, &status, 0, &usage);
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.maxRssKb = usage.ru_maxrss;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) result.timedOut = true;
   SharedRun* s = Shared;

@@ -61,6 +61,10 @@ struct TestDir {
   void Tile(const std::string& name, int32_t width, int32_t height, Rgb colour) const;
   void Tile(const std::string& name, int32_t width, int32_t height,
             const std::function<Rgb(int32_t, int32_t)>& pixel) const;
+  // Any file's bytes under a path relative to the directory.
+  void File(const std::string& relative, const std::vector<uint8_t>& bytes) const;
+  // A FIFO (named pipe) under a path relative to the directory.
+  void Fifo(const std::string& relative) const;
 };
 
 // One step of a key script: scan codes held for a number of frames.
@@ -102,6 +106,8 @@ struct Picture {
 struct RunResult {
   int32_t exitCode = -1;            // -1: no normal exit
   bool timedOut = false;
+  int64_t maxRssKb = 0;             // the child's peak resident memory
+  double seconds = 0;               // the child's run time, wall clock
   std::vector<FrameInfo> frames;
   std::vector<std::string> boxes;   // "CAPTION: TEXT"
   // The loaded map, as the first frame saw it.
