@@ -85,6 +85,7 @@ struct RunOptions {
   int32_t captureFrame = 0;         // a frame (1-based) whose pixels are kept besides the last
   bool countCells = false;          // count the cells each frame draws
   bool faultAtFrame2 = false;       // a processor fault in the second frame's keyboard poll
+  bool digest = false;              // record RunResult::records
 };
 
 struct FrameInfo {
@@ -119,6 +120,10 @@ struct RunResult {
   float layerFactor = 0;
   uint32_t layerBlockSize = 0;
   std::string text1, text2, text3, background, layerName, tileImage;
+  // Every map record as the runner holds it at the first frame or the first
+  // message box, whichever comes first: header, layers (cell blocks hashed),
+  // tile types and the animated list (hashed), background (options.digest).
+  std::string records;
   Picture last, captured;
 };
 

@@ -347,7 +347,7 @@ int MapDumpText(const std::vector<uint8_t>& bytes, const std::string& name, std:
       Warn(o, "tile type " + Num(t) + ": frame count " + Num(tile.frames) + " is 0 or less: its cells draw nothing");
     } else if (t + tile.frames - 1 > usableTiles) {
       Warn(o, "tile type " + Num(t) + ": frames " + Num(t) + " to " + Num(t + tile.frames - 1) +
-                  " run past the last tile type " + Num(usableTiles));
+                  " run past the last tile type " + Num(usableTiles) + ": those frames draw nothing");
     }
     if (tile.image.empty()) Warn(o, "tile type " + Num(t) + " names no image: the runner stops with error 5");
   }
