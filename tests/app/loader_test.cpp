@@ -278,10 +278,11 @@ TEST(MapLoad, TileImagesPastTheSpriteBudgetEndWithNumberFive) {
   RecordProperty("peak_kb", std::to_string(run.maxRssKb));
 #ifdef TESSEL_SANITIZE
   // The sanitizers keep freed blocks in quarantine and slow every step.
-  EXPECT_LT(run.seconds, 20.0);
+  EXPECT_LT(run.seconds, 30.0);
   EXPECT_LT(run.maxRssKb, 900 * 1024);
 #else
-  EXPECT_LT(run.seconds, 1.0);
+  // About 0.35 s on an idle machine; the bound leaves room for a loaded one.
+  EXPECT_LT(run.seconds, 5.0);
   EXPECT_LT(run.maxRssKb, 300 * 1000);
 #endif
 }

@@ -160,9 +160,9 @@ TEST(MapDumpBuild, EveryDumpRebuildsIntoTheRecordsTheRunnerRead) {
   dir.Tile("b.bmp", 8, 8, Rgb{0, 0, 255});
   std::mt19937 rng(20261207);
 #ifdef TESSEL_SANITIZE
-  const int kMaps = 40;
+  const int kMaps = 30;
 #else
-  const int kMaps = 160;
+  const int kMaps = 100;
 #endif
   int compared = 0, identical = 0, loaded = 0;
   for (int n = 0; n < kMaps; n++) {
