@@ -546,7 +546,7 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
   const KeyedPicture* p = PictureGet(b, layer.image, b->layerWhere);
   if (!p) return false;
   int64_t x0 = ox - b->originX, y0 = oy - b->originY;
-  int64_t mapW = (int64_t)b->cols * b->gw, mapH = (int64_t)b->rows * b->gh;
+  int64_t mapW = b->result->mapWidth, mapH = b->result->mapHeight;
   // A fixed image under everything else is Tessel's background image.
   if (!b->anyDraw && s.parallaxX == 0 && s.parallaxY == 0 && !layer.repeatX && !layer.repeatY &&
       b->backgroundImage.empty()) {
@@ -650,6 +650,24 @@ void ChunkBox(const std::vector<TiledLayer>& layers, int64_t* x0, int64_t* y0, i
   }
 }
 
+// How far layer offsets reach past the map on each side: Tiled's picture of
+// the map grows by these margins.
+void OffsetMargins(const std::vector<TiledLayer>& layers, double ox, double oy, int64_t* left, int64_t* top,
+                   int64_t* right, int64_t* bottom) {
+  for (const TiledLayer& layer : layers) {
+    double x = ox + layer.offsetX, y = oy + layer.offsetY;
+    if (layer.kind == TiledLayerKind::Group) {
+      OffsetMargins(layer.children, x, y, left, top, right, bottom);
+      continue;
+    }
+    int64_t rx = std::llround(x), ry = std::llround(y);
+    *left = std::max(*left, -rx);
+    *top = std::max(*top, -ry);
+    *right = std::max(*right, rx);
+    *bottom = std::max(*bottom, ry);
+  }
+}
+
 // Most common frame duration of the animations the map's tiles use.
 void Durations(Builder* b) {
   for (const TiledTileset& t : b->map->tilesets) {
@@ -725,10 +743,19 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
                                   " cells is past the importer's bound of " + std::to_string(TiledMaxLayerCells) +
                                   " cells");
   }
-  b->cols = (int32_t)cellsW;
-  b->rows = (int32_t)cellsH;
-  result->mapWidth = (int32_t)(cellsW * b->gw);
-  result->mapHeight = (int32_t)(cellsH * b->gh);
+  int64_t left = 0, top = 0, right = 0, bottom = 0;
+  OffsetMargins(map.layers, 0, 0, &left, &top, &right, &bottom);
+  int64_t pixelsW = cellsW * b->gw + left + right, pixelsH = cellsH * b->gh + top + bottom;
+  if (left > INT32_MAX || top > INT32_MAX || right > INT32_MAX || bottom > INT32_MAX || pixelsW > INT32_MAX ||
+      pixelsH > INT32_MAX || (pixelsW / b->gw + 1) * (pixelsH / b->gh + 1) > TiledMaxLayerCells) {
+    return ImportFail(report, "the layer offsets reach too far past the map");
+  }
+  b->originX -= left;
+  b->originY -= top;
+  b->cols = (int32_t)((pixelsW + b->gw - 1) / b->gw);
+  b->rows = (int32_t)((pixelsH + b->gh - 1) / b->gh);
+  result->mapWidth = (int32_t)pixelsW;
+  result->mapHeight = (int32_t)pixelsH;
   for (size_t k = 1; k < map.tilesets.size(); k++) {
     if (map.tilesets[k].firstGid <= map.tilesets[k - 1].firstGid) {
       return ImportFail(report, map.tilesets[k].where + ": tilesets must come in rising firstgid order");
