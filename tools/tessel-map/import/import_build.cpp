@@ -203,7 +203,7 @@ KeyedPicture Scale(const KeyedPicture& src, int32_t w, int32_t h) {
 // The picture of one tile of a tileset, flipped as the cell asks; false (after reporting) when it has none.
 bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, KeyedPicture* out) {
   if (!t.image.source.empty()) {
-    const KeyedPicture* sheet = PictureGet(b, t.image, t.where);
+    const KeyedPicture* sheet = PictureGet(b, t.image, "tileset \"" + t.name + "\" (" + t.where + ")");
     if (!sheet) return false;
     int32_t columns = (sheet->width - 2 * t.margin + t.spacing) / (t.tileWidth + t.spacing);
     int32_t sheetRows = (sheet->height - 2 * t.margin + t.spacing) / (t.tileHeight + t.spacing);
@@ -224,7 +224,7 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
       return ImportFail(b->report, b->layerWhere + ": the tileset \"" + t.name + "\" has no image for tile " +
                                        std::to_string(id));
     }
-    const KeyedPicture* whole = PictureGet(b, tile->image, t.where);
+    const KeyedPicture* whole = PictureGet(b, tile->image, "tileset \"" + t.name + "\" (" + t.where + ")");
     if (!whole) return false;
     int32_t w = tile->width >= 0 ? tile->width : whole->width;
     int32_t h = tile->height >= 0 ? tile->height : whole->height;
@@ -333,6 +333,10 @@ bool Place(Builder* b, int64_t c, int64_t r, int16_t type) {
       return ImportFail(b->report, b->layerWhere + ": the map needs more than Tessel's " +
                                        std::to_string(TesselMaxLayers) + " layers (tiles overlap too deeply)");
     }
+    if ((int64_t)(LayerTotal(b) + 1) * b->cols * b->rows > TiledMaxTotalCells) {
+      return ImportFail(b->report, b->layerWhere + ": the map needs more than the importer's " +
+                                       std::to_string(TiledMaxTotalCells) + " cells in all its layers");
+    }
     band->layers.emplace_back((size_t)b->cols * b->rows, 0);
     band->names.push_back(b->layerName);
   }
@@ -342,22 +346,37 @@ bool Place(Builder* b, int64_t c, int64_t r, int16_t type) {
   return true;
 }
 
-// A drawn picture as pieces relative to its base cell (the cell holding its top-left pixel).
+// A drawn picture as pieces relative to its base cell, the cell holding (px, py);
+// frame k's top edge lies at py + frameY[k].
 // frames holds one picture per animation frame step (one picture for a still draw).
 bool Pieces(Builder* b, const std::vector<const KeyedPicture*>& frames, const std::vector<int64_t>& frameY,
             int64_t px, int64_t py, std::vector<CachedPiece>* out) {
   int64_t baseC = FloorDiv(px, b->gw), baseR = FloorDiv(py, b->gh);
-  int64_t minR = INT64_MAX, maxR = INT64_MIN, maxC = INT64_MIN;
+  // Only the cells under drawn pixels can hold pieces.
+  int64_t minR = INT64_MAX, maxR = INT64_MIN, minC = INT64_MAX, maxC = INT64_MIN;
   for (size_t k = 0; k < frames.size(); k++) {
+    const KeyedPicture& p = *frames[k];
+    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    for (int32_t y = 0; y < p.height; y++) {
+      for (int32_t x = 0; x < p.width; x++) {
+        if (!p.rgba[((size_t)y * p.width + x) * 4 + 3]) continue;
+        x0 = std::min<int64_t>(x0, x);
+        x1 = std::max<int64_t>(x1, x);
+        y0 = std::min<int64_t>(y0, y);
+        y1 = std::max<int64_t>(y1, y);
+      }
+    }
+    if (x0 == INT64_MAX) continue;
     int64_t top = py + frameY[k];
-    minR = std::min(minR, FloorDiv(top, b->gh));
-    maxR = std::max(maxR, FloorDiv(top + frames[k]->height - 1, b->gh));
-    maxC = std::max(maxC, FloorDiv(px + frames[k]->width - 1, b->gw));
+    minR = std::min(minR, FloorDiv(top + y0, b->gh));
+    maxR = std::max(maxR, FloorDiv(top + y1, b->gh));
+    minC = std::min(minC, FloorDiv(px + x0, b->gw));
+    maxC = std::max(maxC, FloorDiv(px + x1, b->gw));
   }
   std::string piece;
   std::vector<int32_t> run;
   for (int64_t r = minR; r <= maxR; r++) {
-    for (int64_t c = baseC; c <= maxC; c++) {
+    for (int64_t c = minC; c <= maxC; c++) {
       if (frames.size() == 1) {
         if (!PieceOf(b, *frames[0], px, py + frameY[0], c, r, &piece)) continue;
         int16_t type = StillType(b, ImageIntern(b, piece));
@@ -522,20 +541,29 @@ bool DrawObjectLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy
       }
       w = (int32_t)Round(o->width);
       h = (int32_t)Round(o->height);
-      KeyedPicture probe;
-      if (!TilePicture(b, *t, (int32_t)(gid - t->firstGid), o->gid & (TiledFlipH | TiledFlipV | TiledFlipD), &probe)) {
-        return false;
-      }
-      if (probe.width == w && probe.height == h) {
-        w = h = 0;
-      } else {
-        ImportWarn(b->report, b->layerWhere + ": scaled tile objects are drawn with nearest-neighbour scaling");
-      }
     }
-    if (o->x != std::floor(o->x) || o->y != std::floor(o->y)) {
+    KeyedPicture probe;
+    if (!TilePicture(b, *t, (int32_t)(gid - t->firstGid), o->gid & (TiledFlipH | TiledFlipV | TiledFlipD), &probe)) {
+      return false;
+    }
+    if (w == 0 || (probe.width == w && probe.height == h)) {
+      w = h = 0;
+    } else {
+      ImportWarn(b->report, b->layerWhere + ": scaled tile objects are drawn with nearest-neighbour scaling");
+    }
+    double drawnW = w ? w : probe.width, drawnH = h ? h : probe.height;
+    // The object's position is a point of its image: bottom-left unless the tileset says otherwise.
+    const std::string& a = t->objectAlignment;
+    double ax = 0, ay = 0;  // fractions of the image from its bottom-left corner
+    if (a == "top" || a == "center" || a == "bottom") ax = 0.5;
+    if (a == "topright" || a == "right" || a == "bottomright") ax = 1;
+    if (a == "left" || a == "center" || a == "right") ay = 0.5;
+    if (a == "topleft" || a == "top" || a == "topright") ay = 1;
+    double left = o->x - ax * drawnW, base = o->y + ay * drawnH;
+    if (left != std::floor(left) || base != std::floor(base)) {
       ImportWarn(b->report, b->layerWhere + ": tile objects between whole pixels are drawn at the nearest pixel");
     }
-    int64_t x = Round(o->x) - b->originX + ox, bottom = Round(o->y) - b->originY + oy;
+    int64_t x = Round(left) - b->originX + ox, bottom = Round(base) - b->originY + oy;
     if (!DrawTile(b, o->gid & ~TiledRotateHex, x, bottom, w, h)) return false;
   }
   return true;
