@@ -211,6 +211,11 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
     if (sheetRows < 0) sheetRows = 0;
     int64_t count = (int64_t)columns * sheetRows;
     if (t.tileCount > 0 && t.tileCount < count) count = t.tileCount;
+    if ((id < 0 || id >= count) && &t == &b->map->tilesets.back()) {
+      return ImportFail(b->report, b->layerWhere + ": tile number " + std::to_string(t.firstGid + (uint32_t)id) +
+                                       " is past every tileset (the last, \"" + t.name + "\", has " +
+                                       std::to_string(count) + " tiles)");
+    }
     if (id < 0 || id >= count) {
       return ImportFail(b->report, b->layerWhere + ": tile " + std::to_string(id) + " is past the " +
                                        std::to_string(count) + " tiles of the tileset \"" + t.name + "\"");
