@@ -450,11 +450,20 @@ TEST(ImportLayers, GroupsVisibilityOffsetsParallaxAndSelection) {
   ASSERT_EQ(r.map.layers.size(), 1u);
   EXPECT_EQ(r.map.layers[0].name, "hid");
   ImportOptions hide;
-  hide.hideLayers = {"inner"};
+  hide.hideLayers = {"inner", "nowhere"};
   r = Import(TmxMap(4, 1, 1, 1, body), hide);
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_EQ(r.map.layers.size(), 1u);
   EXPECT_EQ(r.map.layers[0].name, "plain");
+  EXPECT_TRUE(r.Warned("no layer named \"nowhere\""));
+  // Opacity 0 draws nothing in Tiled; any other opacity is drawn opaque, with a warning.
+  r = Import(TmxMap(4, 1, 1, 1, set + CsvLayer("a", 4, 1, "1,0,0,0", " opacity=\"0\"") +
+                                    CsvLayer("b", 4, 1, "0,2,0,0", " opacity=\"0.4\"")));
+  ASSERT_TRUE(r.ok) << r.report.error;
+  EXPECT_EQ(r.Top(0, 0), 0);
+  EXPECT_NE(r.Top(1, 0), 0);
+  EXPECT_TRUE(r.Warned("layer \"a\" (line 4): opacity 0, left out"));
+  EXPECT_TRUE(r.Warned("layer \"b\" (line 5): opacity below 1 is drawn opaque"));
 }
 
 TEST(ImportLayers, InfiniteMapsImageLayersAndBackgrounds) {

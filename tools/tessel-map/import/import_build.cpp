@@ -652,6 +652,11 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     if (!drawn || s.hidden) continue;
     b->layerName = layer.name;
     b->layerWhere = "layer \"" + layer.name + "\"" + (layer.line ? " (line " + std::to_string(layer.line) + ")" : "");
+    // Tiled draws nothing of a layer of opacity 0; any other opacity is drawn opaque.
+    if (s.opacity <= 0) {
+      ImportWarn(b->report, b->layerWhere + ": opacity 0, left out");
+      continue;
+    }
     if (s.opacity < 1) ImportWarn(b->report, b->layerWhere + ": opacity below 1 is drawn opaque");
     if (s.tinted) ImportWarn(b->report, b->layerWhere + ": its tint colour is left out");
     if (s.parallaxX != s.parallaxY) {
@@ -669,6 +674,14 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     if (!ok) return false;
   }
   return true;
+}
+
+// True when a layer or group of that name is somewhere in the map.
+bool LayerNamed(const std::vector<TiledLayer>& layers, const std::string& name) {
+  for (const TiledLayer& layer : layers) {
+    if (layer.name == name || LayerNamed(layer.children, name)) return true;
+  }
+  return false;
 }
 
 // The bounding box of every tile layer's cells (infinite maps).
@@ -792,6 +805,11 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   for (size_t k = 1; k < map.tilesets.size(); k++) {
     if (map.tilesets[k].firstGid <= map.tilesets[k - 1].firstGid) {
       return ImportFail(report, map.tilesets[k].where + ": tilesets must come in rising firstgid order");
+    }
+  }
+  for (const std::vector<std::string>* names : {&options.hideLayers, &options.showLayers}) {
+    for (const std::string& name : *names) {
+      if (!LayerNamed(map.layers, name)) ImportWarn(report, "the map has no layer named \"" + name + "\"");
     }
   }
   Durations(b);
