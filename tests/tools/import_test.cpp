@@ -501,6 +501,14 @@ TEST(ImportLayers, InfiniteMapsImageLayersAndBackgrounds) {
   EXPECT_EQ(r.Top(0, 0), 0);
   EXPECT_EQ(r.Pixel(r.Top(1, 0), 0, 0), 0xAAu);
   EXPECT_EQ(r.Top(1, 1), 0);  // the clear pixel is no piece at all
+  // Repeated along x from offset 1: columns 1, 3 show the image's left, 0, 2, 4 its right column.
+  std::string repeated = " <imagelayer name=\"sky\" offsetx=\"1\" repeatx=\"1\"><image source=\"sky.png\"/></imagelayer>\n";
+  r = Import(TmxMap(5, 3, 1, 1, repeated));
+  ASSERT_TRUE(r.ok) << r.report.error;
+  std::vector<uint32_t> row;
+  for (int c = 0; c < 5; c++) row.push_back(r.Pixel(r.Top(c, 0), 0, 0));
+  EXPECT_EQ(row, (std::vector<uint32_t>{0xBB, 0xAA, 0xBB, 0xAA, 0xBB}));
+  EXPECT_EQ(r.Top(0, 2), 0);  // not repeated along y
 }
 
 TEST(ImportJson, JsonMapsAndTilesetsMatchTheirTmxForms) {

@@ -77,6 +77,9 @@ int64_t FloorDiv(int64_t a, int64_t b) {
   return q;
 }
 
+// Rounds to the nearest whole pixel; far-off values are held where the bounds checks refuse them.
+int64_t Round(double v) { return std::llround(std::clamp(v, -1e15, 1e15)); }
+
 std::string Hex64(uint64_t v) {
   static const char digits[] = "0123456789abcdef";
   std::string s(16, '0');
@@ -490,7 +493,6 @@ bool Named(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-int64_t Round(double v) { return std::llround(v); }
 
 bool DrawTileLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy) {
   int32_t w = layer.width, h = layer.height;
@@ -540,7 +542,8 @@ bool DrawObjectLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy
     if (!t) return ImportFail(b->report, b->layerWhere + ": object tile number " + std::to_string(gid) + " is past every tileset");
     int32_t w = 0, h = 0;
     if (o->hasSize) {
-      if (o->width <= 0 || o->height <= 0 || o->width > TiledMaxImageSide || o->height > TiledMaxImageSide) {
+      if (o->width <= 0 || o->height <= 0 || o->width > TiledMaxImageSide || o->height > TiledMaxImageSide ||
+          o->width * o->height > (double)TiledMaxImagePixels) {
         ImportWarn(b->report, b->layerWhere + ": tile objects of no or absurd size are left out");
         continue;
       }
@@ -604,16 +607,49 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
     b->backgroundImage = rgb;
     return true;
   }
-  // Repeated images are laid from the first copy that reaches the map's top-left corner.
+  if ((layer.repeatX || layer.repeatY) && mapW * mapH > ((int64_t)1 << 28)) {
+    ImportWarn(b->report, b->layerWhere + ": repeated images on maps of more than 268435456 pixels are drawn once");
+  } else if (layer.repeatX || layer.repeatY) {
+    // Every cell's piece depends only on where the cell falls within the repeated image.
+    std::map<std::pair<int64_t, int64_t>, int16_t> phases;
+    std::string piece;
+    for (int64_t r = 0; r < b->rows; r++) {
+      int64_t top = r * b->gh - y0;
+      if (!layer.repeatY && (top + b->gh <= 0 || top >= p->height)) continue;
+      int64_t py = layer.repeatY ? top - FloorDiv(top, p->height) * p->height : top;
+      for (int64_t c = 0; c < b->cols; c++) {
+        int64_t left = c * b->gw - x0;
+        if (!layer.repeatX && (left + b->gw <= 0 || left >= p->width)) continue;
+        int64_t px = layer.repeatX ? left - FloorDiv(left, p->width) * p->width : left;
+        auto it = phases.find({px, py});
+        if (it == phases.end()) {
+          // The cell's piece: the image laid from (-px, -py) and repeated on the axes that repeat.
+          piece.assign((size_t)b->gw * b->gh * 3, '\0');
+          bool any = false;
+          for (int32_t j = 0; j < b->gh; j++) {
+            int64_t sy = py + j;
+            if (layer.repeatY) sy %= p->height;
+            if (sy < 0 || sy >= p->height) continue;
+            for (int32_t i = 0; i < b->gw; i++) {
+              int64_t sx = px + i;
+              if (layer.repeatX) sx %= p->width;
+              if (sx < 0 || sx >= p->width) continue;
+              const uint8_t* s = &p->rgba[((size_t)sy * p->width + (size_t)sx) * 4];
+              if (!s[3]) continue;
+              std::memcpy(&piece[((size_t)j * b->gw + i) * 3], s, 3);
+              any = true;
+            }
+          }
+          int16_t type = any ? StillType(b, ImageIntern(b, piece)) : -1;
+          if (type == 0) return false;
+          it = phases.emplace(std::make_pair(px, py), type).first;
+        }
+        if (it->second > 0 && !Place(b, c, r, it->second)) return false;
+      }
+    }
+    return true;
+  }
   int64_t startX = x0, startY = y0, endX = x0 + 1, endY = y0 + 1;
-  if (layer.repeatX) {
-    startX = x0 - (FloorDiv(x0, p->width) + 1) * p->width;
-    endX = mapW;
-  }
-  if (layer.repeatY) {
-    startY = y0 - (FloorDiv(y0, p->height) + 1) * p->height;
-    endY = mapH;
-  }
   std::string piece;
   for (int64_t iy = startY; iy < endY; iy += p->height) {
     for (int64_t ix = startX; ix < endX; ix += p->width) {
@@ -706,7 +742,7 @@ void OffsetMargins(const std::vector<TiledLayer>& layers, double ox, double oy, 
       OffsetMargins(layer.children, x, y, left, top, right, bottom);
       continue;
     }
-    int64_t rx = std::llround(x), ry = std::llround(y);
+    int64_t rx = Round(x), ry = Round(y);
     *left = std::max(*left, -rx);
     *top = std::max(*top, -ry);
     *right = std::max(*right, rx);
@@ -804,7 +840,8 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   result->mapHeight = (int32_t)pixelsH;
   for (size_t k = 1; k < map.tilesets.size(); k++) {
     if (map.tilesets[k].firstGid <= map.tilesets[k - 1].firstGid) {
-      return ImportFail(report, map.tilesets[k].where + ": tilesets must come in rising firstgid order");
+      return ImportFail(report, map.tilesets[k].where + ": a second tileset with firstgid " +
+                                    std::to_string(map.tilesets[k].firstGid));
     }
   }
   for (const std::vector<std::string>* names : {&options.hideLayers, &options.showLayers}) {
