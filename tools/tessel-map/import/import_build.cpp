@@ -68,7 +68,6 @@ struct Builder {
   std::string layerWhere;        // the source layer being drawn, for messages
   std::string layerName;
   float layerFactor = 1.0f;
-  bool halfWarned = false;
 };
 
 int64_t FloorDiv(int64_t a, int64_t b) {
