@@ -67,7 +67,7 @@ TEST(ErrorFilter, InstallSelectsSkipAndRemoveRestoresThePreviousFilter) {
     ErrorReportSet();
     int32_t result = ErrorHandlerInstall();
     Say("install=%d mode=%u previous=%d step=%u", result, ErrorInfo.mode, ErrorInfo.previousFilter == earlier,
-        ErrorInfo.breakpointStep);
+        ErrorInfo.BreakpointStep);
     ErrorHandlerInstall();  // again: must not make the filter its own predecessor
     Say("again previous=%d", ErrorInfo.previousFilter == earlier);
     bool same = ErrorExitSet(ExitReturning) == ExitReturning;
