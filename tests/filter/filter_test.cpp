@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "errors/decoder.h"
@@ -153,6 +154,29 @@ TEST(ErrorFilter, ExitModeRunsTheErrorExitOutsideTheHandlerAndResumes) {
             "calls=1 value=8 rcx=1122334455667788 r11=102030405060708 xmm7=2.5 carry=1\n"
             "exit onstack=0 aligned=1\nexit line=4712 errorLine=4712 code=c0000005 at=1\n"
             "calls=2 value=8\nreturned\n");
+  EXPECT_EQ(child.end, "exit 0");
+}
+
+TEST(ErrorFilter, ExitModeResumesWithTheWholeVectorRegisters) {
+  if (!__builtin_cpu_supports("avx")) GTEST_SKIP() << "no AVX";
+  ChildResult child = RunChild([] {
+    ErrorHandlerInstall();
+    ErrorExitSet([] {
+      ExitCalls++;
+      ClobberVectors();
+    });
+    uint8_t in[16 * 32], out[16 * 32] = {};
+    for (size_t i = 0; i < sizeof in; i++) in[i] = uint8_t(i * 7 + 1);
+    int value = FaultReadKeepingVectors(in, out);
+    // Which registers came back, and whether all their upper halves did.
+    int whole = 0, lower = 0;
+    for (int r = 0; r < 16; r++) {
+      whole += std::memcmp(in + r * 32, out + r * 32, 32) == 0;
+      lower += std::memcmp(in + r * 32, out + r * 32, 16) == 0;
+    }
+    Say("calls=%d value=%d whole=%d lower=%d", ExitCalls, value, whole, lower);
+  });
+  EXPECT_EQ(child.out, "calls=1 value=8 whole=16 lower=16\nreturned\n");
   EXPECT_EQ(child.end, "exit 0");
 }
 
