@@ -117,6 +117,25 @@ TEST(ErrorFilter, SkipModeSkipsEachKindOfFault) {
   EXPECT_EQ(child.end, "exit 0");
 }
 
+TEST(ErrorFilter, BreakpointResumesAtTheReportedAddressOnTheWindowsFamily) {
+  ChildResult child = RunChild([] {
+    // That family reports a breakpoint after the int3 already: no step is added.
+    KernelSetWindowsFamily(true);
+    ErrorHandlerInstall();
+    uintptr_t reported = reinterpret_cast<uintptr_t>(&FaultBreakpoint) + 5;
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = EXCEPTION_BREAKPOINT;
+    record.ExceptionAddress = reinterpret_cast<void*>(reported);
+    CONTEXT context = {};
+    context.Rip = reported;
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    LONG result = ErrorFilter(&pointers);
+    Say("step=%u result=%d rip=%+d address=%+d", ErrorInfo.BreakpointStep, result, int(context.Rip - reported),
+        int(ErrorInfo.address - reported));
+  });
+  EXPECT_EQ(child.out, "step=0 result=-1 rip=+0 address=+0\nreturned\n");
+}
+
 TEST(ErrorFilter, SkipModeMeasuresAnInstructionAtTheEndOfReadableMemory) {
   ChildResult child = RunChild([] {
     ErrorHandlerInstall();
