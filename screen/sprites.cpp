@@ -186,7 +186,7 @@ intptr_t SpriteFromMemory(int32_t number, const uint8_t* image, uint32_t size, i
     height = bmp.height;
     bits = bmp.bits;
     bottomUp = !bmp.topDown;
-    if (DisplayDepth == 8 || bits > 8) {
+    if (DisplayDepth == 8 || (bits > 8 && !bmp.masked)) {
       pixels = bmp.pixels;
     } else {
       int32_t rowSize = SpriteRowSize(width, 24);
