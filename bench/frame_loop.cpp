@@ -96,7 +96,8 @@ void WriteMap() {
     map.I32((int32_t)raw), map.I8(0);
   }
   for (int32_t k = 1; k <= TileKinds; k++) {
-    map.Line("t" + std::to_string(k) + ".bmp"), map.I8(k == 1 || k == 5 ? 2 : 1), map.I16(0);
+    std::string name = std::to_string(k);
+    map.Line("t" + name + ".bmp"), map.I8(k == 1 || k == 5 ? 2 : 1), map.I16(0);
   }
   for (const Layer& layer : Layers) {
     for (int16_t c : layer.cells) map.I16(c);

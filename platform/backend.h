@@ -44,6 +44,10 @@ int32_t BackendMessageBox(HWND owner, const char* captionUtf8, const char* textU
 // window, and on leaving while exclusive the display is taken away once the
 // window has handled that message.
 void UserSetForeground(bool foreground);
+// A window of another process takes the foreground (true): the process leaves
+// it as with UserSetForeground(false), and GetForegroundWindow names that
+// window, which EnumWindows visits too. False removes that window.
+void UserSetForeignForeground(bool foreign);
 // Silently sets the foreground state (for resets) without any message.
 void UserResetForeground(bool foreground);
 // A key went down or up (DIK code); queues WM_KEYDOWN/WM_KEYUP, or the

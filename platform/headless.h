@@ -43,7 +43,8 @@ enum HeadlessFailure : uint32_t {
 // Back to the initial state: clock 0, no keys, no hooks, window in the
 // foreground, no failures, maximum mode 16384 x 16384, no recorded boxes or
 // frames, an empty message queue, box echo off and IDOK as every box's answer.
-// Windows, classes and DirectDraw objects that exist stay as they are.
+// Windows, classes and DirectDraw objects that exist stay as they are, except
+// a window of another process, which goes.
 void HeadlessReset();
 void HeadlessSetFailures(uint32_t failures);
 
@@ -66,6 +67,11 @@ void HeadlessSetPollHook(void (*hook)(uint64_t poll, void* user), void* user);
 // has been handed that WM_ACTIVATE, so that it can save what it needs first;
 // GetDeviceState of a foreground device fails at once.
 void HeadlessSetForeground(bool foreground);
+// A visible, enabled window of another process (with a thread of its own)
+// takes the foreground (true): as HeadlessSetForeground(false), and
+// GetForegroundWindow then names that window. False, or HeadlessReset,
+// removes it.
+void HeadlessSetForeignForeground(bool foreign);
 // Takes the display away without a focus change.
 void HeadlessLoseDisplay();
 // Queues a key-up message for a virtual key (VK_TAB, VK_MENU ...) to the window.

@@ -212,7 +212,7 @@ intptr_t SpriteFromMemory(int32_t number, const uint8_t* image, uint32_t size, i
     height = bmp.height;
     bits = bmp.bits;
     bottomUp = !bmp.topDown;
-    bool expand = DisplayDepth != 8 && bits <= 8;
+    bool expand = DisplayDepth != 8 && (bits <= 8 || bmp.masked);
     int64_t expanded = static_cast<int64_t>(SpriteRowSize(width, 24)) * (static_cast<int64_t>(height) + 1);
     if (!SpriteBudgetAllows(width, height, expand ? expanded : 0))
       return SpriteLoadFail(number, chosen, sprite, nullptr);

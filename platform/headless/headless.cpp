@@ -175,6 +175,7 @@ void HeadlessReset() {
   Defaults();
   BackendFailures = 0;
   KernelSetTickSource(HeadlessTick);
+  UserSetForeignForeground(false);
   UserResetForeground(true);
   UserClearQueue();
   DDrawReset();
@@ -199,6 +200,7 @@ void HeadlessSetPollHook(void (*hook)(uint64_t, void*), void* user) {
 }
 
 void HeadlessSetForeground(bool foreground) { UserSetForeground(foreground); }
+void HeadlessSetForeignForeground(bool foreign) { UserSetForeignForeground(foreign); }
 void HeadlessLoseDisplay() { DDrawLoseDisplay(); }
 void HeadlessPostKeyUp(UINT virtualKey, bool system) { UserPostKeyUp(virtualKey, system); }
 void HeadlessPostClose() { UserPostClose(); }
