@@ -122,11 +122,13 @@ const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::s
   for (size_t i = 0; i < p.rgba.size(); i += 4) {
     uint8_t* px = &p.rgba[i];
     uint32_t rgb = (uint32_t)px[0] << 16 | (uint32_t)px[1] << 8 | px[2];
-    if (px[3] < 128 || (image.hasTrans && rgb == image.trans)) {
+    bool keyed = image.hasTrans && rgb == image.trans;
+    // Soft pixels are thresholded either way, so both halves of the range count.
+    if (!keyed && px[3] > 0 && px[3] < 255) half = true;
+    if (px[3] < 128 || keyed) {
       px[0] = px[1] = px[2] = px[3] = 0;
       continue;
     }
-    if (px[3] < 255) half = true;
     px[3] = 255;
     // Pure black would be the key: the nearest colour that is not.
     if (rgb == 0) px[2] = 1;
@@ -764,7 +766,18 @@ void Durations(Builder* b) {
     }
   }
   if (b->durations.size() > 1) {
-    ImportWarn(b->report, "animation frames last different times; Tessel steps them all every " +
+    // Name every animated tile whose frames are not all one interval long.
+    std::string where;
+    for (const TiledTileset& t : b->map->tilesets) {
+      std::string ids;
+      for (const TiledTile& tile : t.tiles) {
+        bool differs = false;
+        for (const TiledFrame& f : tile.animation) differs = differs || f.duration != b->result->interval;
+        if (differs) ids += (ids.empty() ? "" : ", ") + std::to_string(tile.id);
+      }
+      if (!ids.empty()) where += (where.empty() ? "" : "; ") + ("tileset " + t.name + " tile " + ids);
+    }
+    ImportWarn(b->report, "animation frames last different times (" + where + "); Tessel steps them all every " +
                               std::to_string(b->result->interval) +
                               " ms, repeating a frame for each whole interval it lasts");
   }
