@@ -124,7 +124,7 @@ void RunnerStart() {
   WriteMap();
   HeadlessReset();
   HeadlessSetPollHook(BenchPoll, nullptr);
-  HeadlessSetCapture(false);
+  HeadlessSetCapture(HeadlessCaptureNone);
   char program[] = "tessel";
   char* argv[] = {program, nullptr};
   KernelSetArguments(1, argv);

@@ -72,9 +72,21 @@ struct DisplayState {
   DirectDraw* exclusiveOwner;
   bool lossPending;
   Surface* surfaces;
+  // The pixels last handed to BackendPresent, while the backend may still
+  // read them; the hook runs before anything changes or frees them.
+  const uint8_t* presented;
+  void (*presentedChanging)();
   uint8_t overlap[SurfaceSideMax * 4];  // one row, for a surface blitted onto itself
 };
 DisplayState Display;
+
+// Called before a surface's pixels are written or freed.
+inline void Touch(const Surface* s) {
+  if (__builtin_expect(s->pixels == Display.presented, 0) && s->pixels) {
+    Display.presented = nullptr;
+    if (Display.presentedChanging) Display.presentedChanging();
+  }
+}
 
 int32_t BytesPerPixel(int32_t depth) { return depth == 15 ? 2 : depth / 8; }
 
@@ -161,6 +173,7 @@ Surface* NewSurface(DirectDraw* owner, int32_t width, int32_t height, int32_t de
 }
 
 void DestroySurface(Surface* s) {
+  Touch(s);
   if (s->dc) GdiReleaseSurfaceDC(s->dc);
   for (Surface** p = &Display.surfaces; *p; p = &(*p)->next)
     if (*p == s) {
@@ -278,6 +291,7 @@ HRESULT Surface::Blt(RECT* destRect, IDirectDrawSurface7* source, RECT* sourceRe
   if (Busy() || (src && src->Busy())) return DDERR_SURFACEBUSY;
   RECT dr;
   if (!RectInside(this, destRect, &dr)) return DDERR_INVALIDRECT;
+  Touch(this);
   if (flags & DDBLT_COLORFILL) {
     if (!fx || fx->dwSize != sizeof(DDBLTFX)) return DDERR_INVALIDPARAMS;
     BlitFill(pixels + (intptr_t)dr.top * pitch + (intptr_t)dr.left * bytesPerPixel, pitch, dr.right - dr.left,
@@ -308,6 +322,7 @@ HRESULT Surface::BltFast(DWORD x, DWORD y, IDirectDrawSurface7* source, RECT* so
     return DDERR_INVALIDRECT;
   const bool keyed = trans & DDBLTFAST_SRCCOLORKEY;
   if (keyed && !src->hasKey) return DDERR_NOCOLORKEY;
+  Touch(this);
   CopyRect(this, (int32_t)x, (int32_t)y, src, r, keyed);
   return DD_OK;
 }
@@ -320,6 +335,8 @@ HRESULT Surface::Flip(IDirectDrawSurface7* override, DWORD) {
   uint8_t* shown = backBuffer->pixels;
   backBuffer->pixels = pixels;
   pixels = shown;
+  // The frame shown before becomes the back buffer: nobody reads it any more.
+  Display.presented = pixels;
   BackendPresent(pixels, pitch, width, height, depth);
   return DD_OK;
 }
@@ -341,6 +358,7 @@ HRESULT Surface::GetDC(HDC* out) {
   if (lost) return DDERR_SURFACELOST;
   if (locked) return DDERR_SURFACEBUSY;
   if (BackendFailures & HeadlessFailGetDC) return DDERR_CANTCREATEDC;
+  Touch(this);
   dc = GdiCreateSurfaceDC(this);
   if (!dc) return DDERR_CANTCREATEDC;
   *out = dc;
@@ -357,6 +375,7 @@ HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD, HANDLE) {
   if (BackendFailures & HeadlessFailLock) return DDERR_SURFACEBUSY;
   RECT r;
   if (!RectInside(this, rect, &r)) return DDERR_INVALIDRECT;
+  Touch(this);
   const DWORD size = desc->dwSize;
   std::memset(desc, 0, sizeof *desc);
   desc->dwSize = size;
@@ -381,6 +400,7 @@ HRESULT Surface::ReleaseDC(HDC given) {
 
 HRESULT Surface::Restore() {
   if (!lost) return DD_OK;
+  Touch(this);
   FillGarbage(this);
   lost = false;
   if (backBuffer && backBuffer->lost) backBuffer->Restore();
@@ -541,7 +561,12 @@ void DDrawApplyPendingLoss() {
   if (Display.lossPending) DDrawLoseDisplay();
 }
 
-void DDrawReset() { Display.lossPending = false; }
+void DDrawReset() {
+  Display.lossPending = false;
+  Display.presented = nullptr;
+}
+
+void DDrawSetPresentedChanging(void (*changing)()) { Display.presentedChanging = changing; }
 
 bool DDrawSurfaceBits(IDirectDrawSurface7* surface, SurfaceBits* bits) {
   Surface* s = static_cast<Surface*>(surface);
