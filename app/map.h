@@ -85,6 +85,10 @@ extern int64_t AnimationLastTick;
 // Every cell is drawn through this routine (SpriteDrawKeyed unless a test
 // counts the cells a frame visits).
 extern HRESULT (*MapCellDraw)(int32_t number, int32_t x, int32_t y);
+// Whether MapDraw draws the screen in bands of rows that stay cached (1, the
+// default; the frame is the same either way) or layer by layer over the whole
+// screen (0), the plain way tests compare against.
+extern int32_t MapDrawBanded;
 
 // Shows "Fehlernummer:" number under "Fehlermeldung" and ends the run; never returns.
 [[noreturn]] void ErrorExit(int8_t number);

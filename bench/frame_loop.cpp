@@ -7,6 +7,7 @@
 // surface with SDL_BlitSurface and colour keys.
 //   bench_frame_loop [benchmark options]
 //   bench_frame_loop --write-map DIR   writes Maps/bench and its Tiles into DIR
+// TESSEL_DRAW_PLAIN=1 in the environment draws layer by layer, not in bands.
 #include <SDL2/SDL.h>
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -270,6 +271,8 @@ int main(int argc, char** argv) {
     WriteMap();
     return 0;
   }
+  // TESSEL_DRAW_PLAIN=1 measures the frame drawn layer by layer over the whole screen.
+  if (const char* plain = std::getenv("TESSEL_DRAW_PLAIN")) MapDrawBanded = std::strcmp(plain, "1") != 0;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
