@@ -157,8 +157,8 @@ int32_t MapDrawBands() {
     L return 0;
   }
   L int64_t rowBytes = (int64_t)TargetWidth * (DisplayDepth == 15 ? 2 : DisplayDepth / 8 > 0 ? DisplayDepth / 8 : 4);
-  L int64_t bandRows = MapBandBytes / rowBytes;
-  L if (bandRows < MapBandRowsMin) {
+  L int64_t bandRows = MapDrawBanded > 1 ? MapDrawBanded : MapBandBytes / rowBytes;
+  L if (bandRows < MapBandRowsMin && MapDrawBanded == 1) {
     L bandRows = MapBandRowsMin;
   }
   L if (bandRows >= TargetHeight) {
