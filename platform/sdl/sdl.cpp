@@ -89,12 +89,15 @@ struct SdlState {
   bool cursorHidden;
   bool directTried;  // the choice below was made (at the first present)
   bool direct;       // frames go straight into the window surface: no GPU renderer here
+  SDL_Surface* frame;  // the presented pixels as a surface, for scaling into the window's
   Uint64 nextFrame;
   uint8_t dikOf[SDL_NUM_SCANCODES];
 };
 SdlState Sdl;
 
 void Shutdown() {
+  if (Sdl.frame) SDL_FreeSurface(Sdl.frame);
+  Sdl.frame = nullptr;
   if (Sdl.texture) SDL_DestroyTexture(Sdl.texture);
   if (Sdl.renderer) SDL_DestroyRenderer(Sdl.renderer);
   if (Sdl.window) {
@@ -320,9 +323,16 @@ static bool PresentDirect(const uint8_t* pixels, int32_t pitch, int32_t width, i
       std::memcpy((uint8_t*)window->pixels + (intptr_t)y * window->pitch, pixels + (intptr_t)y * pitch,
                   (size_t)width * 4);
   } else {
-    SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormatFrom((void*)pixels, width, height, depth == 15 ? 16 : depth,
-                                                            pitch, SdlFormat(depth));
+    // Made once per frame size, not every frame: only its pixels move (a flip swaps them).
+    SDL_Surface* frame = Sdl.frame;
+    if (!frame || frame->w != width || frame->h != height || frame->pitch != pitch ||
+        frame->format->format != SdlFormat(depth)) {
+      if (frame) SDL_FreeSurface(frame);
+      frame = Sdl.frame = SDL_CreateRGBSurfaceWithFormatFrom((void*)pixels, width, height,
+                                                             depth == 15 ? 16 : depth, pitch, SdlFormat(depth));
+    }
     if (frame) {
+      frame->pixels = (void*)pixels;
       // Letterboxed: the largest size of the frame's aspect that fits.
       SDL_Rect to = {0, 0, window->w, (int)((int64_t)window->w * height / width)};
       if (to.h > window->h) to = {0, 0, (int)((int64_t)window->h * width / height), window->h};
@@ -330,7 +340,6 @@ static bool PresentDirect(const uint8_t* pixels, int32_t pitch, int32_t width, i
       to.y = (window->h - to.h) / 2;
       SDL_FillRect(window, nullptr, 0);
       SDL_BlitScaled(frame, nullptr, window, &to);
-      SDL_FreeSurface(frame);
     }
   }
   SDL_UpdateWindowSurface(Sdl.window);
