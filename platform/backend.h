@@ -28,6 +28,8 @@ bool BackendSetMode(int32_t width, int32_t height, int32_t depth);
 void BackendReleaseMode();
 // Makes a frame visible and waits for it to be shown (the frame pace).
 // Rows are `pitch` bytes apart; pixels are in the formats of the surfaces.
+// They stay unchanged until the next present, or until the hook set with
+// DDrawSetPresentedChanging has been called, so a backend may read them late.
 void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t height, int32_t depth);
 // The held keys, 0x80 per held key in the DIK numbering (all 256 written).
 void BackendReadKeys(uint8_t keys[256]);
@@ -80,6 +82,10 @@ void DDrawForegroundLost();
 void DDrawApplyPendingLoss();
 // Forgets a pending loss and the flip numbering (headless reset).
 void DDrawReset();
+// Sets the routine called once before the pixels last presented are changed
+// or freed (a blit, lock, device context, restore or release of the shown
+// surface); null for none.
+void DDrawSetPresentedChanging(void (*changing)());
 
 // The pixels of a surface, as the device contexts draw on them.
 struct SurfaceBits {

@@ -82,15 +82,23 @@ void HeadlessPostClose();
 // Largest display size SetDisplayMode accepts (default 16384 x 16384).
 void HeadlessSetMaxMode(int32_t width, int32_t height);
 
-// Called after every flip with the frame that became visible. Frame numbers
+// Called after every flip with the frame that became visible (its pixels
+// only while every frame is captured, bgr null otherwise). Frame numbers
 // start again at 1 when SetDisplayMode changes the mode (setting the same
 // mode again, as a recovery does, keeps counting).
 void HeadlessSetFlipHook(void (*hook)(const HeadlessFrame& frame, void* user), void* user);
-// Whether flips are converted into captured frames (on by default). Off, a
-// flip only counts, unless a flip hook is set: a benchmark measures the
-// runner, not the test instrument.
+// Which presented frames can be read. A frame is converted to B,G,R only
+// when it is read (or, while it may still be read, just before the display
+// changes or frees its pixels), so frames nobody reads cost nothing.
+enum HeadlessCapture : int32_t {
+  HeadlessCaptureEvery,  // the default: HeadlessLastFrame and the flip hook's frame carry the pixels
+  HeadlessCaptureLast,   // only HeadlessLastFrame carries them (a tool writing the last frame)
+  HeadlessCaptureNone,   // frames are counted, never converted: bgr is always null (benchmarks)
+};
+void HeadlessSetCapture(HeadlessCapture capture);
+// true: HeadlessCaptureEvery, false: HeadlessCaptureNone.
 void HeadlessSetCapture(bool capture);
-// The last presented frame (width 0 when none).
+// The last presented frame (width 0 when none), converted on first reading.
 HeadlessFrame HeadlessLastFrame();
 uint64_t HeadlessFlipCount();
 

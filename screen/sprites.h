@@ -45,6 +45,13 @@ IDirectDrawSurface7* SpriteSurfaceCreate(Sprite* sprite, int32_t width, int32_t 
 uint32_t SpriteKeySet(int32_t number, uint32_t colour);
 HRESULT SpriteDraw(int32_t number, int32_t x, int32_t y);
 HRESULT SpriteDrawKeyed(int32_t number, int32_t x, int32_t y);
+// As SpriteDraw and SpriteDrawKeyed, but only the part of the sprite drawn at
+// (x, y) that lies inside the target rectangle part is drawn: the pixels it
+// writes are those the whole draw writes there. 0 or the platform's blit result.
+HRESULT SpriteDrawPart(int32_t number, int32_t x, int32_t y, const RECT* part);
+HRESULT SpriteDrawKeyedPart(int32_t number, int32_t x, int32_t y, const RECT* part);
+// 1 with the sprite's width and height, 0 when the number holds no sprite.
+int32_t SpriteSize(int32_t number, int32_t* width, int32_t* height);
 int32_t SpriteFree(int32_t number);
 void SpriteSaveAll();
 void SpriteRestoreAll();
