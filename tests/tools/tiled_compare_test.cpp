@@ -108,9 +108,10 @@ TEST_F(TiledCompareTest, TiledDrawsTheWrittenMapsAsTheTestsExpect) {
   TILED_REQUIRE();
   // The maps of every encoding are what the tests think they are: Tiled
   // itself draws them tile for tile, flips included, as DrawLayers does.
+  int written = 0;
   for (const char* encoding : {"csv", "base64", "base64-zlib", "base64-gzip", "base64-zstd"}) {
     if (std::string(encoding) == "base64-zstd" && !ZstdAvailable()) continue;
-    Layered map = WriteLayered(std::string("check-") + (encoding + (encoding[0] == 'b' ? 6 : 0)), encoding, 7);
+    Layered map = WriteLayered(std::string("check-") + std::to_string(++written), encoding, 7);
     Image tiled;
     if (!Rasterize(map.path, &tiled)) continue;
     Image drawn = DrawLayers(kWidth, kHeight, map.spec, map.layers);
@@ -119,6 +120,424 @@ TEST_F(TiledCompareTest, TiledDrawsTheWrittenMapsAsTheTestsExpect) {
     std::vector<std::vector<uint32_t>> unflipped = map.layers;
     for (uint32_t& cell : unflipped[1]) cell &= 0x0FFFFFFFu;
     EXPECT_LT(CompareView(tiled, DrawLayers(kWidth, kHeight, map.spec, unflipped), 0, 0, 0).Rate(), 0.9);
+  }
+}
+
+// Tiled's example maps, copied (orthogonal-outside unpacked) so that the
+// JSON exports can be written beside them with their relative paths intact.
+class TiledExampleTest : public TiledTest {
+ protected:
+  void SetUp() override {
+    TiledTest::SetUp();
+    if (!HaveTiled()) return;
+    ToolRun copy = Shell("cp -r " + std::string(kExamples) + " " + Quote(dir_ + "/ex") + " && chmod -R u+w " +
+                         Quote(dir_ + "/ex") + " && gunzip " + Quote(dir_ + "/ex/orthogonal-outside.tmx.gz"));
+    ASSERT_EQ(copy.code, 0) << copy.err;
+  }
+
+  // The example as TMX and as its JSON export, against one picture of Tiled's
+  // (reference: the map Tiled draws it from, when that differs from the source).
+  void ExpectExample(const std::string& map, const std::string& hide, const std::string& reference = "") {
+    std::string tmx = dir_ + "/ex/" + map;
+    std::string args = hide.empty() ? "" : "--hide-layer " + Quote(hide);
+    Image picture;
+    if (!Rasterize(reference.empty() ? tmx : dir_ + "/ex/" + reference, &picture, args)) return;
+    ExpectImportMatches(tmx, picture, args);
+    ExpectImportMatches(ExportJson(tmx), picture, args);
+  }
+};
+
+TEST_F(TiledExampleTest, Desert) {
+  TILED_REQUIRE();
+  ExpectExample("desert.tmx", "");
+}
+
+// The object layers hold shapes, which Tessel cannot draw: they are left out
+// of both pictures.
+TEST_F(TiledExampleTest, OrthogonalOutside) {
+  TILED_REQUIRE();
+  ExpectExample("orthogonal-outside.tmx", "Objects");
+}
+
+TEST_F(TiledExampleTest, Island) {
+  TILED_REQUIRE();
+  ExpectExample("rpg/island.tmx", "Objects");
+}
+
+TEST_F(TiledExampleTest, PerspectiveWalls) {
+  TILED_REQUIRE();
+  // Tiles of 64 x 64 pixels on a grid of 31, shifted left by half a tile.
+  ExpectExample("perspective_walls.tmx", "");
+}
+
+// The top layer is half opaque: Tessel draws it opaque and warns, so its
+// picture is Tiled's of the same map with the layer opaque.
+TEST_F(TiledExampleTest, SewersWithTheirHalfOpaqueLayerDrawnOpaque) {
+  TILED_REQUIRE();
+  std::string sewers = Slurp(dir_ + "/ex/sewers.tmx");
+  size_t at = sewers.find(" opacity=\"0.49\"");
+  ASSERT_NE(at, std::string::npos);
+  Spit(dir_ + "/ex/sewers-opaque.tmx", sewers.substr(0, at) + sewers.substr(at + 15));
+  ExpectExample("sewers.tmx", "", "sewers-opaque.tmx");
+  ToolRun run = Import(dir_ + "/ex/sewers.tmx", dir_ + "/again");
+  EXPECT_NE(run.err.find("sewers.tmx: warning:"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("opacity"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Top"), std::string::npos) << run.err;
+}
+
+TEST_F(TiledExampleTest, ScrolledViewMatchesTheSamePartOfTiledsPicture) {
+  TILED_REQUIRE();
+  std::string tmx = dir_ + "/ex/desert.tmx";
+  Image picture;
+  if (!Rasterize(tmx, &picture)) return;
+  ToolRun run = Import(tmx, dir_ + "/out", "--step 8");
+  ASSERT_EQ(run.code, 0) << run.err;
+  // 30 steps right and 20 down, then 200 right: the view stops at the
+  // right edge, 1280 - 400 = 880.
+  for (const char* keys : {"right*30,down*20", "right*200,down*3"}) {
+    Image frame;
+    std::string trace;
+    if (!Render(dir_ + "/out", "desert", 400, 300, &frame, std::string("--trace --keys ") + keys, 100, &trace)) continue;
+    int viewX = -1, viewY = -1;
+    size_t last = trace.rfind("frame ");
+    ASSERT_NE(last, std::string::npos);
+    ASSERT_EQ(std::sscanf(trace.c_str() + last, "frame %*d view %d %d", &viewX, &viewY), 2) << trace;
+    EXPECT_TRUE(viewX > 0 && viewY > 0);
+    ExpectMatch(keys, picture, frame, viewX, viewY, 0);
+  }
+}
+
+class TiledMadeMapTest : public TiledCompareTest {
+ protected:
+  // Tiled's pictures of the same map with only one layer shown each, put
+  // together as Tessel draws them at a view: layer i moved by view x factor i,
+  // rounded, over a background; transparent where nothing is drawn.
+  Image ViewComposite(const std::vector<Image>& layers, const std::vector<float>& factors, int32_t viewX,
+                      int32_t viewY, int32_t width, int32_t height) {
+    Image out = ImageMake(width, height, 0);
+    for (size_t i = 0; i < layers.size(); i++) {
+      int32_t ox = (int32_t)std::nearbyint((double)viewX * factors[i]);
+      int32_t oy = (int32_t)std::nearbyint((double)viewY * factors[i]);
+      for (int32_t y = 0; y < height; y++) {
+        for (int32_t x = 0; x < width; x++) {
+          int32_t sx = x + ox, sy = y + oy;
+          if (sx < 0 || sy < 0 || sx >= layers[i].width || sy >= layers[i].height) continue;
+          const uint8_t* p = layers[i].At(sx, sy);
+          if (p[3] == 255) std::memcpy(out.At(x, y), p, 4);
+          else if (p[3] != 0) ImageSet(&out, x, y, 0, 0, 0, 128);  // left out, as in Tiled's own picture
+        }
+      }
+    }
+    return out;
+  }
+};
+
+TEST_F(TiledMadeMapTest, EveryLayerEncodingWithFlipsMatches) {
+  TILED_REQUIRE();
+  const char* encodings[][2] = {{"csv", "enc-csv"},       {"base64", "enc-base64"}, {"base64-zlib", "enc-zlib"},
+                                 {"base64-gzip", "enc-gzip"}, {"base64-zstd", "enc-zstd"}};
+  for (const auto& encoding : encodings) {
+    if (std::string(encoding[0]) == "base64-zstd" && !ZstdAvailable()) {
+      ADD_FAILURE() << "libzstd.so.1 is missing: zstd layers are not tested";
+      continue;
+    }
+    ExpectSameAsTiled(WriteLayered(encoding[1], encoding[0], 11).path);
+  }
+  // The JSON form of two of them.
+  ExpectSameAsTiled(ExportJson(dir_ + "/enc-csv.tmx"));
+  ExpectSameAsTiled(ExportJson(dir_ + "/enc-gzip.tmx"));
+}
+
+TEST_F(TiledMadeMapTest, InfiniteMapOfChunksAroundTheOrigin) {
+  TILED_REQUIRE();
+  TilesetSpec spec;
+  spec.name = "chunky";
+  spec.columns = 6;
+  spec.rows = 4;
+  spec.seed = 3;
+  Random random{5};
+  // Chunks of 16 x 16 cells at (-16, -16), (16, -16) and (0, 0) in one layer,
+  // (-16, 0) in a second; the map is their bounding box, 48 x 32 cells.
+  auto chunk = [&](int32_t x, int32_t y, const std::string& encoding, uint32_t emptyPercent) {
+    std::vector<uint32_t> cells = RandomCells(&random, 256, 1, 24, emptyPercent, emptyPercent > 0);
+    std::string data = TmxData(cells, encoding);
+    size_t open = data.find('>') + 1;
+    return "<chunk x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) + "\" width=\"16\" height=\"16\">" +
+           data.substr(open, data.rfind("</data>") - open) + "</chunk>\n";
+  };
+  std::string body = TilesetWrite(dir_, spec) + "<layer name=\"ground\" width=\"48\" height=\"32\">\n" +
+                     "<data encoding=\"csv\">\n" + chunk(-16, -16, "csv", 0) + chunk(16, -16, "csv", 0) +
+                     chunk(0, 0, "csv", 0) + "</data>\n</layer>\n" +
+                     "<layer name=\"top\" width=\"48\" height=\"32\">\n<data encoding=\"base64\" compression=\"zlib\">\n" +
+                     chunk(-16, 0, "base64-zlib", 60) + "</data>\n</layer>\n";
+  std::string path = dir_ + "/infinite.tmx";
+  Spit(path, MapXml(48, 32, 16, 16, body, "infinite=\"1\""));
+  Image picture;
+  if (!Rasterize(path, &picture)) return;
+  EXPECT_EQ(picture.width, 48 * 16);
+  EXPECT_EQ(picture.height, 32 * 16);
+  ExpectImportMatches(path, picture);
+  ExpectImportMatches(ExportJson(path), picture);
+}
+
+TEST_F(TiledMadeMapTest, SeveralTilesetsAndImageFormatsInOneLayer) {
+  TILED_REQUIRE();
+  // PNG with margin and spacing, BMP keyed by its trans colour, GIF, JPEG;
+  // gids 1-16, 17-32, 33-48, 49-64.
+  TilesetSpec specs[4];
+  const char* formats[4] = {"png", "bmp", "gif", "jpg"};
+  std::string body;
+  for (int i = 0; i < 4; i++) {
+    specs[i].name = std::string("set-") + formats[i];
+    specs[i].firstGid = 1 + 16 * (uint32_t)i;
+    specs[i].seed = i + 1;
+    specs[i].format = formats[i];
+    specs[i].keyed = i == 1;
+    if (i == 0) {
+      specs[i].margin = 3;
+      specs[i].spacing = 2;
+    }
+    body += TilesetWrite(dir_, specs[i]);
+  }
+  Random random{9};
+  std::vector<uint32_t> ground = RandomCells(&random, kWidth * kHeight, 49, 16, 0, false);
+  std::vector<uint32_t> mixed = RandomCells(&random, kWidth * kHeight, 1, 48, 30, false);
+  body += LayerXml("ground", kWidth, kHeight, ground, "base64-zlib") +
+          LayerXml("mixed", kWidth, kHeight, mixed, "csv");
+  std::string path = dir_ + "/formats.tmx";
+  Spit(path, MapXml(kWidth, kHeight, 16, 16, body));
+  ExpectSameAsTiled(path);
+}
+
+TEST_F(TiledMadeMapTest, LargeTilesWithTileAndLayerOffsets) {
+  TILED_REQUIRE();
+  TilesetSpec ground;
+  ground.name = "ground";
+  ground.columns = 6;
+  ground.rows = 4;
+  TilesetSpec tall;
+  tall.name = "tall";
+  tall.firstGid = 25;
+  tall.tileWidth = 32;
+  tall.tileHeight = 48;
+  tall.columns = 3;
+  tall.rows = 2;
+  tall.seed = 4;
+  tall.extra = "<tileoffset x=\"4\" y=\"-6\"/>\n";
+  Random random{21};
+  std::vector<uint32_t> base = RandomCells(&random, kWidth * kHeight, 1, 24, 0, false);
+  std::vector<uint32_t> trees = RandomCells(&random, kWidth * kHeight, 25, 6, 85, false);
+  std::vector<uint32_t> more = RandomCells(&random, kWidth * kHeight, 25, 6, 90, false);
+  std::string body = TilesetWrite(dir_, ground) + TilesetWrite(dir_, tall) +
+                     LayerXml("base", kWidth, kHeight, base, "csv") +
+                     LayerXml("trees", kWidth, kHeight, trees, "csv", "offsetx=\"8\" offsety=\"5\"") +
+                     LayerXml("more", kWidth, kHeight, more, "csv", "offsetx=\"-3\" offsety=\"16\"");
+  std::string path = dir_ + "/tall.tmx";
+  Spit(path, MapXml(kWidth, kHeight, 16, 16, body));
+  ExpectSameAsTiled(path);
+}
+
+TEST_F(TiledMadeMapTest, ImageCollectionTileset) {
+  TILED_REQUIRE();
+  // Tiles with pictures of their own, of three sizes (bottom-left aligned on the grid).
+  std::string tiles;
+  const int32_t sizes[3][2] = {{16, 16}, {32, 32}, {16, 40}};
+  for (int32_t id = 0; id < 6; id++) {
+    TilesetSpec one;
+    one.tileWidth = sizes[id % 3][0];
+    one.tileHeight = sizes[id % 3][1];
+    one.columns = 1;
+    one.rows = 1;
+    one.seed = id;
+    std::string file = "piece" + std::to_string(id) + ".png";
+    PngWrite(dir_ + "/" + file, TilesetImage(one));
+    tiles += "<tile id=\"" + std::to_string(id) + "\"><image source=\"" + file + "\" width=\"" +
+             std::to_string(one.tileWidth) + "\" height=\"" + std::to_string(one.tileHeight) + "\"/></tile>\n";
+  }
+  TilesetSpec ground;
+  ground.name = "ground";
+  ground.firstGid = 7;
+  ground.columns = 6;
+  ground.rows = 4;
+  Random random{33};
+  std::vector<uint32_t> base = RandomCells(&random, kWidth * kHeight, 7, 24, 0, false);
+  std::vector<uint32_t> pieces = RandomCells(&random, kWidth * kHeight, 1, 6, 70, true);
+  std::string body = "<tileset firstgid=\"1\" name=\"pieces\" tilewidth=\"32\" tileheight=\"40\" tilecount=\"6\" "
+                     "columns=\"0\">\n<grid orientation=\"orthogonal\" width=\"1\" height=\"1\"/>\n" +
+                     tiles + "</tileset>\n" + TilesetWrite(dir_, ground) +
+                     LayerXml("base", kWidth, kHeight, base, "base64") +
+                     LayerXml("pieces", kWidth, kHeight, pieces, "base64");
+  std::string path = dir_ + "/collection.tmx";
+  Spit(path, MapXml(kWidth, kHeight, 16, 16, body));
+  ExpectSameAsTiled(path);
+  ExpectSameAsTiled(ExportJson(path));
+}
+
+TEST_F(TiledMadeMapTest, OpaqueBlackStaysVisibleAndTheBackgroundColourShows) {
+  TILED_REQUIRE();
+  // Every tile has a block of opaque black; over the lit ground it must stay
+  // black, not let the ground through. Empty cells show the map's colour.
+  Layered map = WriteLayered("black", "csv", 17);
+  std::string text = Slurp(map.path);
+  text.replace(text.find("renderorder"), 0, "backgroundcolor=\"#2060a0\" ");
+  // No ground in the left half: the background shows there.
+  size_t data = text.find("<data encoding=\"csv\">") + 22;
+  std::vector<uint32_t> ground = map.layers[0];
+  for (int32_t y = 0; y < kHeight; y++) {
+    for (int32_t x = 0; x < kWidth / 2; x++) ground[(size_t)y * kWidth + x] = 0;
+  }
+  std::string csv = TmxData(ground, "csv");
+  size_t end = text.find("</data>", data);
+  text.replace(data, end - data, csv.substr(22, csv.rfind("</data>") - 22));
+  Spit(map.path, text);
+  ExpectSameAsTiled(map.path, "", "", 0x2060a0);
+}
+
+TEST_F(TiledMadeMapTest, ImageLayersFixedAndScrolling) {
+  TILED_REQUIRE();
+  // A picture as large as the map, fixed (parallax 0), under the tiles, and a
+  // smaller one that scrolls with the map, placed off the grid.
+  TilesetSpec sky;
+  sky.tileWidth = kWidth * 16;
+  sky.tileHeight = kHeight * 16;
+  sky.columns = 1;
+  sky.rows = 1;
+  sky.seed = 2;
+  PngWrite(dir_ + "/sky.png", TilesetImage(sky));
+  TilesetSpec sign;
+  sign.tileWidth = 56;
+  sign.tileHeight = 40;
+  sign.columns = 1;
+  sign.rows = 1;
+  sign.seed = 5;
+  PngWrite(dir_ + "/sign.png", TilesetImage(sign));
+  TilesetSpec spec;
+  spec.name = "tiles";
+  spec.columns = 6;
+  spec.rows = 4;
+  Random random{41};
+  std::vector<uint32_t> top = RandomCells(&random, kWidth * kHeight, 1, 24, 75, false);
+  auto map = [&](int only) {
+    auto shown = [&](int layer) { return only < 0 || only == layer ? "" : " visible=\"0\""; };
+    std::string body = TilesetWrite(dir_, spec) + "<imagelayer name=\"sky\" parallaxx=\"0\" parallaxy=\"0\"" +
+                       shown(0) + "><image source=\"sky.png\" width=\"" + std::to_string(sky.tileWidth) +
+                       "\" height=\"" + std::to_string(sky.tileHeight) + "\"/></imagelayer>\n" +
+                       LayerXml("top", kWidth, kHeight, top, "csv", shown(1)) +
+                       "<imagelayer name=\"sign\" offsetx=\"203\" offsety=\"117\"" + shown(2) +
+                       "><image source=\"sign.png\" width=\"56\" height=\"40\"/></imagelayer>\n";
+    return MapXml(kWidth, kHeight, 16, 16, body);
+  };
+  std::string path = dir_ + "/images.tmx";
+  Spit(path, map(-1));
+  ExpectSameAsTiled(path);
+  ExpectSameAsTiled(ExportJson(path));
+
+  // Scrolled: the sky stays where it is, the rest moves with the view.
+  std::vector<Image> layers(3);
+  for (int i = 0; i < 3; i++) {
+    std::string one = dir_ + "/images-" + std::to_string(i) + ".tmx";
+    Spit(one, map(i));
+    if (!Rasterize(one, &layers[i])) return;
+  }
+  ToolRun run = Import(path, dir_ + "/scrolled", "--step 4");
+  ASSERT_EQ(run.code, 0) << run.err;
+  Image frame;
+  std::string trace;
+  if (!Render(dir_ + "/scrolled", "images", 300, 200, &frame, "--trace --keys right*20,down*10", 100, &trace)) return;
+  EXPECT_NE(trace.find("view 80 40"), std::string::npos) << trace.substr(trace.size() > 300 ? trace.size() - 300 : 0);
+  ExpectMatch("scrolled image layers", ViewComposite(layers, {0.0f, 1.0f, 1.0f}, 80, 40, 300, 200), frame, 0, 0, 0);
+}
+
+TEST_F(TiledMadeMapTest, GroupLayersCombineVisibilityOffsetsAndParallax) {
+  TILED_REQUIRE();
+  TilesetSpec spec;
+  spec.name = "tiles";
+  spec.columns = 6;
+  spec.rows = 4;
+  Random random{51};
+  std::vector<uint32_t> base = RandomCells(&random, kWidth * kHeight, 1, 24, 0, false);
+  std::vector<uint32_t> near = RandomCells(&random, kWidth * kHeight, 1, 24, 70, false);
+  std::vector<uint32_t> far = RandomCells(&random, kWidth * kHeight, 1, 24, 70, false);
+  std::vector<uint32_t> gone = RandomCells(&random, kWidth * kHeight, 1, 24, 0, false);
+  // base; group "outer" (offset 16,32, parallax 0.5) holding "far" (offset
+  // 8,-16, parallax 0.5: 0.25 in all) and a hidden group; then "near" at 1.5.
+  auto map = [&](int only) {
+    auto shown = [&](int layer) { return only < 0 || only == layer ? "" : " visible=\"0\""; };
+    std::string body = TilesetWrite(dir_, spec) + LayerXml("base", kWidth, kHeight, base, "csv", shown(0)) +
+                       "<group name=\"outer\" offsetx=\"16\" offsety=\"32\" parallaxx=\"0.5\" parallaxy=\"0.5\">\n" +
+                       LayerXml("far", kWidth, kHeight, far, "csv",
+                                std::string("offsetx=\"8\" offsety=\"-16\" parallaxx=\"0.5\" parallaxy=\"0.5\"") +
+                                    shown(1)) +
+                       "<group name=\"hidden\" visible=\"0\">\n" + LayerXml("gone", kWidth, kHeight, gone, "csv") +
+                       "</group>\n</group>\n" +
+                       LayerXml("near", kWidth, kHeight, near, "csv",
+                                std::string("parallaxx=\"1.5\" parallaxy=\"1.5\"") + shown(2));
+    return MapXml(kWidth, kHeight, 16, 16, body);
+  };
+  std::string path = dir_ + "/groups.tmx";
+  Spit(path, map(-1));
+  ExpectSameAsTiled(path);
+  ExpectSameAsTiled(ExportJson(path));
+
+  std::vector<Image> layers(3);
+  for (int i = 0; i < 3; i++) {
+    std::string one = dir_ + "/groups-" + std::to_string(i) + ".tmx";
+    Spit(one, map(i));
+    if (!Rasterize(one, &layers[i])) return;
+  }
+  ToolRun run = Import(path, dir_ + "/scrolled", "--step 6");
+  ASSERT_EQ(run.code, 0) << run.err;
+  Image frame;
+  std::string trace;
+  if (!Render(dir_ + "/scrolled", "groups", 240, 160, &frame, "--trace --keys right*7,down*5", 100, &trace)) return;
+  EXPECT_NE(trace.find("view 42 30"), std::string::npos) << trace.substr(trace.size() > 300 ? trace.size() - 300 : 0);
+  ExpectMatch("scrolled parallax", ViewComposite(layers, {1.0f, 0.25f, 1.5f}, 42, 30, 240, 160), frame, 0, 0, 0);
+}
+
+TEST_F(TiledMadeMapTest, AnimationShowsTheFrameTiledShowsAfterTheSameTime) {
+  TILED_REQUIRE();
+  // Tile 0 runs through tiles 5, 2, 9, 14 and tile 1 through 20, 21, 22, 100
+  // ms each; their cells, some flipped, lie among still tiles.
+  TilesetSpec spec;
+  spec.name = "anim";
+  spec.columns = 6;
+  spec.rows = 4;
+  spec.extra =
+      "<tile id=\"0\"><animation><frame tileid=\"5\" duration=\"100\"/><frame tileid=\"2\" duration=\"100\"/>"
+      "<frame tileid=\"9\" duration=\"100\"/><frame tileid=\"14\" duration=\"100\"/></animation></tile>\n"
+      "<tile id=\"1\"><animation><frame tileid=\"20\" duration=\"100\"/><frame tileid=\"21\" duration=\"100\"/>"
+      "<frame tileid=\"22\" duration=\"100\"/></animation></tile>\n";
+  Random random{61};
+  std::vector<uint32_t> base = RandomCells(&random, kWidth * kHeight, 3, 20, 0, false);
+  std::vector<uint32_t> moving = RandomCells(&random, kWidth * kHeight, 1, 2, 40, true);
+  std::string body = TilesetWrite(dir_, spec) + LayerXml("base", kWidth, kHeight, base, "csv") +
+                     LayerXml("moving", kWidth, kHeight, moving, "base64-zlib");
+  std::string path = dir_ + "/anim.tmx";
+  Spit(path, MapXml(kWidth, kHeight, 16, 16, body));
+  ToolRun run = Import(path, dir_ + "/out");
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("100"), std::string::npos) << "the suggested interval\n" << run.out;
+
+  // The clock starts at 0 and moves one frame time before each frame; one
+  // step per interval reached. 16 ms: no step yet; 100 ms frames: a step
+  // each, so after f frames Tiled's animation has run f x 100 ms.
+  struct Moment {
+    const char* args;
+    int32_t advance;
+  } moments[] = {{"--frame-ms 16", 0}, {"--frame-ms 100", 100}, {"--frame-ms 100 --keys none*2", 300},
+                 {"--frame-ms 100 --keys none*4", 500}, {"--frame-ms 100 --keys none*10", 1100}};
+  std::vector<Image> pictures;
+  for (const Moment& moment : moments) {
+    Image picture;
+    if (!Rasterize(path, &picture, "--advance-animations " + std::to_string(moment.advance))) return;
+    Image frame;
+    if (!Render(dir_ + "/out", "anim", picture.width, picture.height, &frame, moment.args)) return;
+    ExpectMatch(std::string("animation at ") + std::to_string(moment.advance) + " ms", picture, frame, 0, 0, 0);
+    pictures.push_back(picture);
+  }
+  // The moments show different frames, so a stuck animation would fail.
+  for (size_t i = 1; i < 4; i++) {
+    EXPECT_LT(CompareView(pictures[0], pictures[i], 0, 0, 0).Rate(), 0.95) << i;
   }
 }
 

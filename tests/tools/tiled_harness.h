@@ -115,9 +115,13 @@ class TiledTest : public ::testing::Test {
   // diff under /tmp for a look.
   void ExpectMatch(const std::string& what, const Image& tiled, const Image& frame, int32_t viewX, int32_t viewY,
                    uint32_t background, double least = 0.99);
-  // Imports a map, renders it at Tiled's picture size and compares the two.
-  void ExpectSameAsTiled(const std::string& source, const std::string& importArgs = "",
-                         const std::string& rasterArgs = "", uint32_t background = 0);
+  // Imports a map, renders it at the size of Tiled's picture and compares
+  // the two; the import's run (for its warnings).
+  ToolRun ExpectImportMatches(const std::string& source, const Image& picture, const std::string& importArgs = "",
+                              uint32_t background = 0);
+  // The same against tmxrasterizer's picture of the source itself.
+  ToolRun ExpectSameAsTiled(const std::string& source, const std::string& importArgs = "",
+                            const std::string& rasterArgs = "", uint32_t background = 0);
 
   bool HaveTiled() const { return haveTiled_; }
   std::string dir_;
