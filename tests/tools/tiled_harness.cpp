@@ -1,7 +1,6 @@
 // The tools, images and map text that the tests of `tessel-map import` share.
 #include "tests/tools/tiled_harness.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <png.h>
 #include <sys/resource.h>
@@ -9,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -213,45 +213,11 @@ std::string Base64(const std::string& bytes) {
   return out;
 }
 
-namespace {
-
-using ZstdCompressFn = size_t (*)(void*, size_t, const void*, size_t, int);
-using ZstdBoundFn = size_t (*)(size_t);
-using ZstdIsErrorFn = unsigned (*)(size_t);
-
-// libzstd is the importer's dependency, not the tests': it is loaded at run
-// time, so the test program links only what the other tests link.
-struct ZstdLibrary {
-  ZstdCompressFn compress = nullptr;
-  ZstdBoundFn bound = nullptr;
-  ZstdIsErrorFn isError = nullptr;
-};
-
-const ZstdLibrary& Zstd() {
-  static ZstdLibrary library = [] {
-    ZstdLibrary l;
-    void* handle = dlopen("libzstd.so.1", RTLD_NOW);
-    if (handle == nullptr) return l;
-    l.compress = (ZstdCompressFn)dlsym(handle, "ZSTD_compress");
-    l.bound = (ZstdBoundFn)dlsym(handle, "ZSTD_compressBound");
-    l.isError = (ZstdIsErrorFn)dlsym(handle, "ZSTD_isError");
-    if (l.bound == nullptr || l.isError == nullptr) l.compress = nullptr;
-    return l;
-  }();
-  return library;
-}
-
-}  // namespace
-
-bool ZstdAvailable() { return Zstd().compress != nullptr; }
-
 std::string Compress(const std::string& bytes, const std::string& kind) {
   if (kind == "zstd") {
-    const ZstdLibrary& zstd = Zstd();
-    if (zstd.compress == nullptr) return "";
-    std::string out(zstd.bound(bytes.size()), '\0');
-    size_t size = zstd.compress(out.data(), out.size(), bytes.data(), bytes.size(), 3);
-    if (zstd.isError(size)) return "";
+    std::string out(ZSTD_compressBound(bytes.size()), '\0');
+    size_t size = ZSTD_compress(out.data(), out.size(), bytes.data(), bytes.size(), 3);
+    if (ZSTD_isError(size)) return "";
     out.resize(size);
     return out;
   }
@@ -268,6 +234,46 @@ std::string Compress(const std::string& bytes, const std::string& kind) {
   out.resize(z.total_out);
   deflateEnd(&z);
   return result == Z_STREAM_END ? out : "";
+}
+
+std::string CompressZeros(size_t count, const std::string& kind) {
+  static const char zeros[1 << 16] = {};
+  std::string out;
+  char buffer[1 << 16];
+  size_t left = count;
+  if (kind == "zstd") {
+    ZSTD_CCtx* context = ZSTD_createCCtx();
+    size_t pending = 1;
+    while (left > 0 || pending != 0) {
+      size_t take = left < sizeof zeros ? left : sizeof zeros;
+      ZSTD_inBuffer in = {zeros, take, 0};
+      ZSTD_outBuffer to = {buffer, sizeof buffer, 0};
+      pending = ZSTD_compressStream2(context, &to, &in, left == take ? ZSTD_e_end : ZSTD_e_continue);
+      if (ZSTD_isError(pending)) break;
+      out.append(buffer, to.pos);
+      left -= in.pos;
+    }
+    ZSTD_freeCCtx(context);
+    return out;
+  }
+  z_stream z;
+  std::memset(&z, 0, sizeof z);
+  if (deflateInit2(&z, 1, Z_DEFLATED, kind == "gzip" ? 31 : 15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return "";
+  int result = Z_OK;
+  while (result != Z_STREAM_END) {
+    size_t take = left < sizeof zeros ? left : sizeof zeros;
+    z.next_in = (Bytef*)zeros;
+    z.avail_in = (uInt)take;
+    do {
+      z.next_out = (Bytef*)buffer;
+      z.avail_out = sizeof buffer;
+      result = deflate(&z, left == take ? Z_FINISH : Z_NO_FLUSH);
+      out.append(buffer, sizeof buffer - z.avail_out);
+    } while (z.avail_out == 0);
+    left -= take;
+  }
+  deflateEnd(&z);
+  return out;
 }
 
 std::string TmxData(const std::vector<uint32_t>& cells, const std::string& encoding) {
@@ -380,7 +386,8 @@ void TiledTest::ExpectMatch(const std::string& what, const Image& tiled, const I
   Match match = CompareView(tiled, frame, viewX, viewY, background, &diff);
   EXPECT_GT(match.counted, (int64_t)frame.width * frame.height / 4) << what << ": too few pixels compared";
   if (match.Rate() >= least) return;
-  std::string keep = "/tmp/tessel-tiled-failure-" + std::to_string(getpid()) + "-" + std::to_string(runs_);
+  static int failures = 0;
+  std::string keep = "/tmp/tessel-tiled-failure-" + std::to_string(getpid()) + "-" + std::to_string(++failures);
   mkdir(keep.c_str(), 0755);
   Image view = ImageMake(frame.width, frame.height, 0);
   for (int32_t y = 0; y < frame.height; y++) {
@@ -399,23 +406,25 @@ void TiledTest::ExpectMatch(const std::string& what, const Image& tiled, const I
 }
 
 ToolRun TiledTest::ExpectImportMatches(const std::string& source, const Image& picture,
-                                      const std::string& importArgs, uint32_t background) {
+                                      const std::string& importArgs, uint32_t background, const MapArea& area) {
   std::string out = dir_ + "/import-" + std::to_string(runs_);
   ToolRun run = Import(source, out, importArgs);
   EXPECT_EQ(run.code, 0) << source << "\n" << run.err;
   if (run.code != 0) return run;
   std::string base = source.substr(source.rfind('/') + 1);
   std::string name = base.substr(0, base.rfind('.'));
+  int32_t width = area.width == 0 ? picture.width : area.width;
+  int32_t height = area.width == 0 ? picture.height : area.height;
   Image frame;
-  if (Render(out, name, picture.width, picture.height, &frame)) ExpectMatch(base, picture, frame, 0, 0, background);
+  if (Render(out, name, width, height, &frame)) ExpectMatch(base, picture, frame, area.x, area.y, background);
   return run;
 }
 
 ToolRun TiledTest::ExpectSameAsTiled(const std::string& source, const std::string& importArgs,
-                                     const std::string& rasterArgs, uint32_t background) {
+                                     const std::string& rasterArgs, uint32_t background, const MapArea& area) {
   Image picture;
   if (!Rasterize(source, &picture, rasterArgs)) return ToolRun();
-  return ExpectImportMatches(source, picture, importArgs, background);
+  return ExpectImportMatches(source, picture, importArgs, background, area);
 }
 
 }  // namespace tiled
