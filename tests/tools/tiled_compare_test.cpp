@@ -545,5 +545,248 @@ TEST_F(TiledMadeMapTest, AnimationShowsTheFrameTiledShowsAfterTheSameTime) {
   }
 }
 
+TEST_F(TiledMadeMapTest, EveryRenderOrderOfOverlappingTiles) {
+  TILED_REQUIRE();
+  // A dense layer of 32 x 48 tiles on a 16 x 16 grid: every cell overlaps
+  // its neighbours, so the order the cells are drawn in shows.
+  TilesetSpec tall;
+  tall.name = "tall";
+  tall.tileWidth = 32;
+  tall.tileHeight = 48;
+  tall.columns = 3;
+  tall.rows = 2;
+  tall.seed = 4;
+  Random random{71};
+  std::vector<uint32_t> cells = RandomCells(&random, kWidth * kHeight, 1, 6, 10, false);
+  std::string body = TilesetWrite(dir_, tall) + LayerXml("dense", kWidth, kHeight, cells, "csv");
+  std::vector<Image> pictures;
+  for (const char* order : {"right-down", "right-up", "left-down", "left-up"}) {
+    std::string path = dir_ + "/" + order + ".tmx";
+    std::string map = MapXml(kWidth, kHeight, 16, 16, body);
+    map.replace(map.find("right-down"), 10, order);
+    Spit(path, map);
+    Image picture;
+    if (!Rasterize(path, &picture)) return;
+    ExpectImportMatches(path, picture);
+    pictures.push_back(picture);
+  }
+  for (size_t i = 1; i < pictures.size(); i++) {
+    EXPECT_LT(CompareView(pictures[0], pictures[i], 0, 0, 0).Rate(), 0.9) << "render order " << i << " looks the same";
+  }
+}
+
+TEST_F(TiledMadeMapTest, HiddenAndShownLayersAsTmxrasterizerChoosesThem) {
+  TILED_REQUIRE();
+  Layered map = WriteLayered("layers", "base64-zlib", 81);
+  // A third layer, invisible in the file.
+  Random random{82};
+  std::string text = Slurp(map.path);
+  text.replace(text.find("</map>"), 0,
+               LayerXml("secret", kWidth, kHeight, RandomCells(&random, kWidth * kHeight, 1, 24, 50, false), "csv",
+                        "visible=\"0\""));
+  Spit(map.path, text);
+  // A layer named by --show-layer is shown even when invisible in the file;
+  // this tmxrasterizer needs --ignore-visibility for that.
+  for (const char* args : {"", "--hide-layer top", "--show-layer secret", "--show-layer top --show-layer secret",
+                           "--hide-layer ground --hide-layer top"}) {
+    SCOPED_TRACE(args);
+    std::string shown = std::string(args).find("--show-layer") == std::string::npos ? "" : "--ignore-visibility ";
+    ExpectSameAsTiled(map.path, args, shown + args);
+  }
+}
+
+TEST_F(TiledMadeMapTest, TileObjectsInAnObjectLayer) {
+  TILED_REQUIRE();
+  Layered map = WriteLayered("objects", "csv", 91);
+  TilesetSpec tall;
+  tall.name = "tall";
+  tall.firstGid = 25;
+  tall.tileWidth = 32;
+  tall.tileHeight = 48;
+  tall.columns = 3;
+  tall.rows = 2;
+  tall.seed = 4;
+  std::string text = Slurp(map.path);
+  text.replace(text.find("<layer"), 0, TilesetWrite(dir_, tall));
+  // On the grid, off it by whole pixels, flipped, and overlapping (drawn
+  // from the top down, as Tiled sorts them).
+  std::string objects = "<objectgroup name=\"things\">\n";
+  Random random{92};
+  for (int i = 0; i < 40; i++) {
+    uint32_t gid = 25 + random.Below(6);
+    if (i % 5 == 1) gid |= kFlipH;
+    if (i % 7 == 2) gid |= kFlipV;
+    int32_t x = (int32_t)random.Below(kWidth * 16 - 32);
+    int32_t y = 48 + (int32_t)random.Below(kHeight * 16 - 48);
+    if (i % 2 == 0) {
+      x -= x % 16;
+      y -= y % 16;
+    }
+    objects += "<object id=\"" + std::to_string(i + 1) + "\" gid=\"" + std::to_string(gid) + "\" x=\"" +
+               std::to_string(x) + "\" y=\"" + std::to_string(y) + "\" width=\"32\" height=\"48\"/>\n";
+  }
+  text.replace(text.find("</map>"), 0, objects + "</objectgroup>\n");
+  Spit(map.path, text);
+  ExpectSameAsTiled(map.path);
+  ExpectSameAsTiled(ExportJson(map.path));
+}
+
+TEST_F(TiledMadeMapTest, ExternalTilesetsOfEitherKindFromFoldersOfTheirOwn) {
+  TILED_REQUIRE();
+  // The tilesets live in sets/, their pictures in sets/art/; the map names
+  // them relative to itself, they name their pictures relative to themselves.
+  std::string sets = dir_ + "/sets";
+  mkdir(sets.c_str(), 0755);
+  mkdir((sets + "/art").c_str(), 0755);
+  TilesetSpec a;
+  a.name = "alpha";
+  a.columns = 6;
+  a.rows = 4;
+  a.seed = 1;
+  TilesetSpec b = a;
+  b.name = "beta";
+  b.firstGid = 25;
+  b.seed = 2;
+  b.margin = 1;
+  b.spacing = 1;
+  std::string xa = TilesetWrite(sets + "/art", a);
+  std::string xb = TilesetWrite(sets + "/art", b);
+  for (std::string* x : {&xa, &xb}) {
+    x->erase(x->find(" firstgid=\"") , x->find('"', x->find(" firstgid=\"") + 11) + 1 - x->find(" firstgid=\""));
+    x->replace(x->find("source=\"") + 8, 0, "art/");
+  }
+  Spit(sets + "/alpha.tsx", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + xa);
+  Spit(sets + "/beta.tsx", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + xb);
+  // beta also as JSON, written by Tiled.
+  ToolRun exported = Shell("cd " + Quote(sets) + " && tiled --export-tileset json beta.tsx beta.tsj");
+  ASSERT_EQ(exported.code, 0) << exported.err;
+  Random random{101};
+  std::vector<uint32_t> ground = RandomCells(&random, kWidth * kHeight, 1, 24, 0, false);
+  std::vector<uint32_t> top = RandomCells(&random, kWidth * kHeight, 25, 24, 40, true);
+  std::string layers = LayerXml("ground", kWidth, kHeight, ground, "csv") + LayerXml("top", kWidth, kHeight, top, "csv");
+  std::string path = dir_ + "/external.tmx";
+  Spit(path, MapXml(kWidth, kHeight, 16, 16,
+                    "<tileset firstgid=\"1\" source=\"sets/alpha.tsx\"/>\n<tileset firstgid=\"25\" "
+                    "source=\"sets/beta.tsx\"/>\n" + layers));
+  Image picture;
+  if (!Rasterize(path, &picture)) return;
+  ExpectImportMatches(path, picture);
+  // A TMX map naming a JSON tileset, and a JSON map naming an XML one.
+  std::string mixed = dir_ + "/mixed.tmx";
+  Spit(mixed, MapXml(kWidth, kHeight, 16, 16,
+                     "<tileset firstgid=\"1\" source=\"sets/alpha.tsx\"/>\n<tileset firstgid=\"25\" "
+                     "source=\"sets/beta.tsj\"/>\n" + layers));
+  ExpectImportMatches(mixed, picture);
+  ExpectImportMatches(ExportJson(path), picture);
+}
+
+TEST_F(TiledMadeMapTest, SeveralMapsShareOneFolder) {
+  TILED_REQUIRE();
+  // Two maps whose tilesets have the same file name but other pictures, in
+  // one output folder: each still draws its own.
+  mkdir((dir_ + "/one").c_str(), 0755);
+  mkdir((dir_ + "/two").c_str(), 0755);
+  std::string paths[2];
+  Image pictures[2];
+  for (int i = 0; i < 2; i++) {
+    TilesetSpec spec;
+    spec.name = "tiles";
+    spec.columns = 6;
+    spec.rows = 4;
+    spec.seed = 3 + i;
+    std::string folder = dir_ + (i == 0 ? "/one" : "/two");
+    Random random{(uint32_t)(111 + i)};
+    std::vector<uint32_t> cells = RandomCells(&random, kWidth * kHeight, 1, 24, 10, i == 1);
+    paths[i] = folder + "/map" + std::to_string(i) + ".tmx";
+    Spit(paths[i], MapXml(kWidth, kHeight, 16, 16, TilesetWrite(folder, spec) + LayerXml("l", kWidth, kHeight, cells, "csv")));
+    if (!Rasterize(paths[i], &pictures[i])) return;
+    ToolRun run = Import(paths[i], dir_ + "/shared");
+    ASSERT_EQ(run.code, 0) << run.err;
+  }
+  // The same map imported again changes nothing.
+  std::string listing = Shell("cd " + Quote(dir_ + "/shared") + " && find . -type f | sort | xargs md5sum").out;
+  ASSERT_EQ(Import(paths[0], dir_ + "/shared").code, 0);
+  EXPECT_EQ(Shell("cd " + Quote(dir_ + "/shared") + " && find . -type f | sort | xargs md5sum").out, listing);
+  for (int i = 0; i < 2; i++) {
+    Image frame;
+    if (!Render(dir_ + "/shared", "map" + std::to_string(i), pictures[i].width, pictures[i].height, &frame)) continue;
+    ExpectMatch("map" + std::to_string(i), pictures[i], frame, 0, 0, 0);
+  }
+}
+
+TEST_F(TiledMadeMapTest, SubRectangleTilesOfNewerFilesDrawTheirPartOfThePicture) {
+  TILED_REQUIRE();
+  // Newer Tiled files cut image-collection tiles from one picture (x, y,
+  // width, height on <tile>); the Tiled here predates that, so its picture is
+  // of the same tiles cut into files of their own.
+  TilesetSpec sheet;
+  sheet.tileWidth = 16;
+  sheet.tileHeight = 16;
+  sheet.columns = 4;
+  sheet.rows = 3;
+  sheet.seed = 5;
+  Image whole = TilesetImage(sheet);
+  PngWrite(dir_ + "/sheet.png", whole);
+  const int32_t rects[4][4] = {{0, 0, 16, 16}, {16, 0, 32, 32}, {48, 16, 16, 32}, {0, 32, 48, 16}};
+  std::string cut, parts;
+  for (int id = 0; id < 4; id++) {
+    const int32_t* r = rects[id];
+    Image part = ImageMake(r[2], r[3], 0);
+    for (int32_t y = 0; y < r[3]; y++) {
+      for (int32_t x = 0; x < r[2]; x++) std::memcpy(part.At(x, y), whole.At(r[0] + x, r[1] + y), 4);
+    }
+    std::string file = "part" + std::to_string(id) + ".png";
+    PngWrite(dir_ + "/" + file, part);
+    std::string size = "width=\"" + std::to_string(r[2]) + "\" height=\"" + std::to_string(r[3]) + "\"";
+    parts += "<tile id=\"" + std::to_string(id) + "\"><image source=\"" + file + "\" " + size + "/></tile>\n";
+    cut += "<tile id=\"" + std::to_string(id) + "\" x=\"" + std::to_string(r[0]) + "\" y=\"" + std::to_string(r[1]) +
+           "\" " + size + "><image source=\"sheet.png\" width=\"64\" height=\"48\"/></tile>\n";
+  }
+  Random random{121};
+  std::vector<uint32_t> cells = RandomCells(&random, kWidth * kHeight, 1, 4, 60, false);
+  auto map = [&](const std::string& tiles) {
+    return MapXml(kWidth, kHeight, 16, 16,
+                  "<tileset firstgid=\"1\" name=\"cut\" tilewidth=\"48\" tileheight=\"32\" tilecount=\"4\" "
+                  "columns=\"0\">\n<grid orientation=\"orthogonal\" width=\"1\" height=\"1\"/>\n" +
+                      tiles + "</tileset>\n" + LayerXml("l", kWidth, kHeight, cells, "csv"));
+  };
+  Spit(dir_ + "/parts.tmx", map(parts));
+  Spit(dir_ + "/cut.tmx", map(cut));
+  Image picture;
+  if (!Rasterize(dir_ + "/parts.tmx", &picture)) return;
+  ExpectImportMatches(dir_ + "/cut.tmx", picture);
+}
+
+TEST_F(TiledMadeMapTest, FramesOfSeveralIntervalsLastAsLongAsInTiled) {
+  TILED_REQUIRE();
+  // Frames of 100, 300 and 200 ms: with Tessel stepping every 100 ms the
+  // longer frames are repeated, so each frame shows as long as in Tiled.
+  TilesetSpec spec;
+  spec.name = "anim";
+  spec.columns = 6;
+  spec.rows = 4;
+  spec.extra =
+      "<tile id=\"0\"><animation><frame tileid=\"5\" duration=\"100\"/><frame tileid=\"2\" duration=\"300\"/>"
+      "<frame tileid=\"9\" duration=\"200\"/></animation></tile>\n";
+  Random random{131};
+  std::vector<uint32_t> base = RandomCells(&random, kWidth * kHeight, 3, 20, 0, false);
+  std::vector<uint32_t> moving = RandomCells(&random, kWidth * kHeight, 1, 1, 40, false);
+  std::string path = dir_ + "/long.tmx";
+  Spit(path, MapXml(kWidth, kHeight, 16, 16,
+                    TilesetWrite(dir_, spec) + LayerXml("base", kWidth, kHeight, base, "csv") +
+                        LayerXml("moving", kWidth, kHeight, moving, "csv")));
+  ToolRun run = Import(path, dir_ + "/out");
+  ASSERT_EQ(run.code, 0) << run.err;
+  // One full cycle of 600 ms and a little more, a frame each 100 ms.
+  for (int32_t frames = 1; frames <= 7; frames++) {
+    Image picture;
+    if (!Rasterize(path, &picture, "--advance-animations " + std::to_string(frames * 100 + 50))) return;
+    Image frame;
+    std::string keys = frames == 1 ? "" : " --keys none*" + std::to_string(frames - 1);
+    if (!Render(dir_ + "/out", "long", picture.width, picture.height, &frame, "--frame-ms 100" + keys)) return;
+    ExpectMatch("after " + std::to_string(frames * 100) + " ms", picture, frame, 0, 0, 0);
+  }
+}
+
 }  // namespace
 }  // namespace tiled
