@@ -203,7 +203,7 @@ KeyedPicture Scale(const KeyedPicture& src, int32_t w, int32_t h) {
 // The picture of one tile of a tileset, flipped as the cell asks; false (after reporting) when it has none.
 bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, KeyedPicture* out) {
   if (!t.image.source.empty()) {
-    const KeyedPicture* sheet = PictureGet(b, t.image, t.where);
+    const KeyedPicture* sheet = PictureGet(b, t.image, "tileset \"" + t.name + "\" (" + t.where + ")");
     if (!sheet) return false;
     int32_t columns = (sheet->width - 2 * t.margin + t.spacing) / (t.tileWidth + t.spacing);
     int32_t sheetRows = (sheet->height - 2 * t.margin + t.spacing) / (t.tileHeight + t.spacing);
@@ -211,6 +211,11 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
     if (sheetRows < 0) sheetRows = 0;
     int64_t count = (int64_t)columns * sheetRows;
     if (t.tileCount > 0 && t.tileCount < count) count = t.tileCount;
+    if ((id < 0 || id >= count) && &t == &b->map->tilesets.back()) {
+      return ImportFail(b->report, b->layerWhere + ": tile number " + std::to_string(t.firstGid + (uint32_t)id) +
+                                       " is past every tileset (the last, \"" + t.name + "\", has " +
+                                       std::to_string(count) + " tiles)");
+    }
     if (id < 0 || id >= count) {
       return ImportFail(b->report, b->layerWhere + ": tile " + std::to_string(id) + " is past the " +
                                        std::to_string(count) + " tiles of the tileset \"" + t.name + "\"");
@@ -224,7 +229,7 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
       return ImportFail(b->report, b->layerWhere + ": the tileset \"" + t.name + "\" has no image for tile " +
                                        std::to_string(id));
     }
-    const KeyedPicture* whole = PictureGet(b, tile->image, t.where);
+    const KeyedPicture* whole = PictureGet(b, tile->image, "tileset \"" + t.name + "\" (" + t.where + ")");
     if (!whole) return false;
     int32_t w = tile->width >= 0 ? tile->width : whole->width;
     int32_t h = tile->height >= 0 ? tile->height : whole->height;
@@ -333,6 +338,10 @@ bool Place(Builder* b, int64_t c, int64_t r, int16_t type) {
       return ImportFail(b->report, b->layerWhere + ": the map needs more than Tessel's " +
                                        std::to_string(TesselMaxLayers) + " layers (tiles overlap too deeply)");
     }
+    if ((int64_t)(LayerTotal(b) + 1) * b->cols * b->rows > TiledMaxTotalCells) {
+      return ImportFail(b->report, b->layerWhere + ": the map needs more than the importer's " +
+                                       std::to_string(TiledMaxTotalCells) + " cells in all its layers");
+    }
     band->layers.emplace_back((size_t)b->cols * b->rows, 0);
     band->names.push_back(b->layerName);
   }
@@ -342,22 +351,37 @@ bool Place(Builder* b, int64_t c, int64_t r, int16_t type) {
   return true;
 }
 
-// A drawn picture as pieces relative to its base cell (the cell holding its top-left pixel).
+// A drawn picture as pieces relative to its base cell, the cell holding (px, py);
+// frame k's top edge lies at py + frameY[k].
 // frames holds one picture per animation frame step (one picture for a still draw).
 bool Pieces(Builder* b, const std::vector<const KeyedPicture*>& frames, const std::vector<int64_t>& frameY,
             int64_t px, int64_t py, std::vector<CachedPiece>* out) {
   int64_t baseC = FloorDiv(px, b->gw), baseR = FloorDiv(py, b->gh);
-  int64_t minR = INT64_MAX, maxR = INT64_MIN, maxC = INT64_MIN;
+  // Only the cells under drawn pixels can hold pieces.
+  int64_t minR = INT64_MAX, maxR = INT64_MIN, minC = INT64_MAX, maxC = INT64_MIN;
   for (size_t k = 0; k < frames.size(); k++) {
+    const KeyedPicture& p = *frames[k];
+    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    for (int32_t y = 0; y < p.height; y++) {
+      for (int32_t x = 0; x < p.width; x++) {
+        if (!p.rgba[((size_t)y * p.width + x) * 4 + 3]) continue;
+        x0 = std::min<int64_t>(x0, x);
+        x1 = std::max<int64_t>(x1, x);
+        y0 = std::min<int64_t>(y0, y);
+        y1 = std::max<int64_t>(y1, y);
+      }
+    }
+    if (x0 == INT64_MAX) continue;
     int64_t top = py + frameY[k];
-    minR = std::min(minR, FloorDiv(top, b->gh));
-    maxR = std::max(maxR, FloorDiv(top + frames[k]->height - 1, b->gh));
-    maxC = std::max(maxC, FloorDiv(px + frames[k]->width - 1, b->gw));
+    minR = std::min(minR, FloorDiv(top + y0, b->gh));
+    maxR = std::max(maxR, FloorDiv(top + y1, b->gh));
+    minC = std::min(minC, FloorDiv(px + x0, b->gw));
+    maxC = std::max(maxC, FloorDiv(px + x1, b->gw));
   }
   std::string piece;
   std::vector<int32_t> run;
   for (int64_t r = minR; r <= maxR; r++) {
-    for (int64_t c = baseC; c <= maxC; c++) {
+    for (int64_t c = minC; c <= maxC; c++) {
       if (frames.size() == 1) {
         if (!PieceOf(b, *frames[0], px, py + frameY[0], c, r, &piece)) continue;
         int16_t type = StillType(b, ImageIntern(b, piece));
@@ -522,20 +546,29 @@ bool DrawObjectLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy
       }
       w = (int32_t)Round(o->width);
       h = (int32_t)Round(o->height);
-      KeyedPicture probe;
-      if (!TilePicture(b, *t, (int32_t)(gid - t->firstGid), o->gid & (TiledFlipH | TiledFlipV | TiledFlipD), &probe)) {
-        return false;
-      }
-      if (probe.width == w && probe.height == h) {
-        w = h = 0;
-      } else {
-        ImportWarn(b->report, b->layerWhere + ": scaled tile objects are drawn with nearest-neighbour scaling");
-      }
     }
-    if (o->x != std::floor(o->x) || o->y != std::floor(o->y)) {
+    KeyedPicture probe;
+    if (!TilePicture(b, *t, (int32_t)(gid - t->firstGid), o->gid & (TiledFlipH | TiledFlipV | TiledFlipD), &probe)) {
+      return false;
+    }
+    if (w == 0 || (probe.width == w && probe.height == h)) {
+      w = h = 0;
+    } else {
+      ImportWarn(b->report, b->layerWhere + ": scaled tile objects are drawn with nearest-neighbour scaling");
+    }
+    double drawnW = w ? w : probe.width, drawnH = h ? h : probe.height;
+    // The object's position is a point of its image: bottom-left unless the tileset says otherwise.
+    const std::string& a = t->objectAlignment;
+    double ax = 0, ay = 0;  // fractions of the image from its bottom-left corner
+    if (a == "top" || a == "center" || a == "bottom") ax = 0.5;
+    if (a == "topright" || a == "right" || a == "bottomright") ax = 1;
+    if (a == "left" || a == "center" || a == "right") ay = 0.5;
+    if (a == "topleft" || a == "top" || a == "topright") ay = 1;
+    double left = o->x - ax * drawnW, base = o->y + ay * drawnH;
+    if (left != std::floor(left) || base != std::floor(base)) {
       ImportWarn(b->report, b->layerWhere + ": tile objects between whole pixels are drawn at the nearest pixel");
     }
-    int64_t x = Round(o->x) - b->originX + ox, bottom = Round(o->y) - b->originY + oy;
+    int64_t x = Round(left) - b->originX + ox, bottom = Round(base) - b->originY + oy;
     if (!DrawTile(b, o->gid & ~TiledRotateHex, x, bottom, w, h)) return false;
   }
   return true;
@@ -546,7 +579,7 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
   const KeyedPicture* p = PictureGet(b, layer.image, b->layerWhere);
   if (!p) return false;
   int64_t x0 = ox - b->originX, y0 = oy - b->originY;
-  int64_t mapW = (int64_t)b->cols * b->gw, mapH = (int64_t)b->rows * b->gh;
+  int64_t mapW = b->result->mapWidth, mapH = b->result->mapHeight;
   // A fixed image under everything else is Tessel's background image.
   if (!b->anyDraw && s.parallaxX == 0 && s.parallaxY == 0 && !layer.repeatX && !layer.repeatY &&
       b->backgroundImage.empty()) {
@@ -650,6 +683,24 @@ void ChunkBox(const std::vector<TiledLayer>& layers, int64_t* x0, int64_t* y0, i
   }
 }
 
+// How far layer offsets reach past the map on each side: Tiled's picture of
+// the map grows by these margins.
+void OffsetMargins(const std::vector<TiledLayer>& layers, double ox, double oy, int64_t* left, int64_t* top,
+                   int64_t* right, int64_t* bottom) {
+  for (const TiledLayer& layer : layers) {
+    double x = ox + layer.offsetX, y = oy + layer.offsetY;
+    if (layer.kind == TiledLayerKind::Group) {
+      OffsetMargins(layer.children, x, y, left, top, right, bottom);
+      continue;
+    }
+    int64_t rx = std::llround(x), ry = std::llround(y);
+    *left = std::max(*left, -rx);
+    *top = std::max(*top, -ry);
+    *right = std::max(*right, rx);
+    *bottom = std::max(*bottom, ry);
+  }
+}
+
 // Most common frame duration of the animations the map's tiles use.
 void Durations(Builder* b) {
   for (const TiledTileset& t : b->map->tilesets) {
@@ -725,10 +776,19 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
                                   " cells is past the importer's bound of " + std::to_string(TiledMaxLayerCells) +
                                   " cells");
   }
-  b->cols = (int32_t)cellsW;
-  b->rows = (int32_t)cellsH;
-  result->mapWidth = (int32_t)(cellsW * b->gw);
-  result->mapHeight = (int32_t)(cellsH * b->gh);
+  int64_t left = 0, top = 0, right = 0, bottom = 0;
+  OffsetMargins(map.layers, 0, 0, &left, &top, &right, &bottom);
+  int64_t pixelsW = cellsW * b->gw + left + right, pixelsH = cellsH * b->gh + top + bottom;
+  if (left > INT32_MAX || top > INT32_MAX || right > INT32_MAX || bottom > INT32_MAX || pixelsW > INT32_MAX ||
+      pixelsH > INT32_MAX || (pixelsW / b->gw + 1) * (pixelsH / b->gh + 1) > TiledMaxLayerCells) {
+    return ImportFail(report, "the layer offsets reach too far past the map");
+  }
+  b->originX -= left;
+  b->originY -= top;
+  b->cols = (int32_t)((pixelsW + b->gw - 1) / b->gw);
+  b->rows = (int32_t)((pixelsH + b->gh - 1) / b->gh);
+  result->mapWidth = (int32_t)pixelsW;
+  result->mapHeight = (int32_t)pixelsH;
   for (size_t k = 1; k < map.tilesets.size(); k++) {
     if (map.tilesets[k].firstGid <= map.tilesets[k - 1].firstGid) {
       return ImportFail(report, map.tilesets[k].where + ": tilesets must come in rising firstgid order");

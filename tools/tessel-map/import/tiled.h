@@ -15,9 +15,10 @@ constexpr uint32_t TiledFlipD = 0x20000000u;
 constexpr uint32_t TiledRotateHex = 0x10000000u;  // hexagonal maps only; masked off
 constexpr uint32_t TiledGidMask = 0x0FFFFFFFu;
 
-// Bounds that keep a hostile file from taking unbounded memory or time.
-constexpr int64_t TiledMaxLayerCells = 1 << 24;      // cells of one tile layer
-constexpr int64_t TiledMaxTotalCells = 1 << 26;      // cells of all tile layers together
+// Bounds that keep a hostile file from taking unbounded memory or time. The
+// cell bounds are variables so that the fuzz target can make them small.
+inline int64_t TiledMaxLayerCells = 1 << 24;  // cells of one tile layer, and of the map
+inline int64_t TiledMaxTotalCells = 1 << 26;  // cells of all tile layers together
 constexpr int32_t TiledMaxTileSize = 4096;           // pixels, grid and tileset tiles
 constexpr int64_t TiledMaxImagePixels = 1 << 26;     // one decoded image
 constexpr int32_t TiledMaxImageSide = 32768;
@@ -68,6 +69,7 @@ struct TiledTileset {
   int32_t spacing = 0, margin = 0, tileCount = 0, columns = 0;
   int32_t offsetX = 0, offsetY = 0;
   bool gridRenderSize = false;  // tiles drawn scaled to the map grid
+  std::string objectAlignment;  // where a tile object's position lies on its image ("" : bottom-left)
   TiledImage image;             // one-image tilesets (source "" otherwise)
   std::vector<TiledTile> tiles;  // tiles with their own records, sorted by id
 };

@@ -178,6 +178,7 @@ bool JsonTilesetBody(const JsonFile& f, const Json& o, TiledTileset* t) {
   std::string renderSize;
   if (!JsonString(f, where, o, "tilerendersize", &renderSize)) return false;
   t->gridRenderSize = renderSize == "grid";
+  if (!JsonString(f, where, o, "objectalignment", &t->objectAlignment)) return false;
   if (const Json* off = JsonMember(o, "tileoffset")) {
     if (!JsonInt(f, where, *off, "x", 0, &t->offsetX) || !JsonInt(f, where, *off, "y", 0, &t->offsetY)) return false;
   }

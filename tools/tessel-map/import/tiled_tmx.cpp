@@ -98,6 +98,7 @@ bool TmxTilesetBody(const TmxFile& f, pugi::xml_node node, TiledTileset* t) {
     return false;
   }
   t->gridRenderSize = std::strcmp(node.attribute("tilerendersize").value(), "grid") == 0;
+  t->objectAlignment = node.attribute("objectalignment").value();
   if (pugi::xml_node off = node.child("tileoffset")) {
     if (!TmxInt(f, off, "x", 0, &t->offsetX) || !TmxInt(f, off, "y", 0, &t->offsetY)) return false;
   }
@@ -205,7 +206,7 @@ bool TmxTileLayer(const TmxFile& f, pugi::xml_node node, TiledLayer* layer) {
       layer->width = layer->height = 0;
       return true;
     }
-    if ((x1 - x0) * (y1 - y0) > TiledMaxLayerCells || x1 - x0 > INT32_MAX || y1 - y0 > INT32_MAX) {
+    if (x1 - x0 > INT32_MAX || y1 - y0 > INT32_MAX || (x1 - x0) * (y1 - y0) > TiledMaxLayerCells) {
       return TmxFail(f, node, "the chunks span more than the importer's " + std::to_string(TiledMaxLayerCells) +
                                   " cells");
     }
