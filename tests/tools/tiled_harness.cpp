@@ -406,25 +406,23 @@ void TiledTest::ExpectMatch(const std::string& what, const Image& tiled, const I
 }
 
 ToolRun TiledTest::ExpectImportMatches(const std::string& source, const Image& picture,
-                                      const std::string& importArgs, uint32_t background, const MapArea& area) {
+                                      const std::string& importArgs, uint32_t background) {
   std::string out = dir_ + "/import-" + std::to_string(runs_);
   ToolRun run = Import(source, out, importArgs);
   EXPECT_EQ(run.code, 0) << source << "\n" << run.err;
   if (run.code != 0) return run;
   std::string base = source.substr(source.rfind('/') + 1);
   std::string name = base.substr(0, base.rfind('.'));
-  int32_t width = area.width == 0 ? picture.width : area.width;
-  int32_t height = area.width == 0 ? picture.height : area.height;
   Image frame;
-  if (Render(out, name, width, height, &frame)) ExpectMatch(base, picture, frame, area.x, area.y, background);
+  if (Render(out, name, picture.width, picture.height, &frame)) ExpectMatch(base, picture, frame, 0, 0, background);
   return run;
 }
 
 ToolRun TiledTest::ExpectSameAsTiled(const std::string& source, const std::string& importArgs,
-                                     const std::string& rasterArgs, uint32_t background, const MapArea& area) {
+                                     const std::string& rasterArgs, uint32_t background) {
   Image picture;
   if (!Rasterize(source, &picture, rasterArgs)) return ToolRun();
-  return ExpectImportMatches(source, picture, importArgs, background, area);
+  return ExpectImportMatches(source, picture, importArgs, background);
 }
 
 }  // namespace tiled

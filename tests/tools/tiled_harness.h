@@ -95,16 +95,6 @@ std::string Compress(const std::string& bytes, const std::string& kind);
 // count zero bytes compressed so, without holding them in memory.
 std::string CompressZeros(size_t count, const std::string& kind);
 
-// Where the map lies in tmxrasterizer's picture: the picture grows by the
-// layers' offsets past the map's edges (x, y: how far the map's corner is
-// moved in). Width 0 takes the picture's size.
-struct MapArea {
-  int32_t x = 0;
-  int32_t y = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-};
-
 // The common test fixture: a scratch folder of its own and the tool runs.
 class TiledTest : public ::testing::Test {
  protected:
@@ -126,14 +116,14 @@ class TiledTest : public ::testing::Test {
   // diff under /tmp for a look.
   void ExpectMatch(const std::string& what, const Image& tiled, const Image& frame, int32_t viewX, int32_t viewY,
                    uint32_t background, double least = 0.99);
-  // Imports a map, renders it at the size of the map's area in Tiled's
-  // picture and compares the two; the import's run (for its warnings).
+  // Imports a map, renders it at the size of Tiled's picture (which grows
+  // past the map by the layer offsets, as the import does) and compares the
+  // two; the import's run (for its warnings).
   ToolRun ExpectImportMatches(const std::string& source, const Image& picture, const std::string& importArgs = "",
-                              uint32_t background = 0, const MapArea& area = MapArea());
+                              uint32_t background = 0);
   // The same against tmxrasterizer's picture of the source itself.
   ToolRun ExpectSameAsTiled(const std::string& source, const std::string& importArgs = "",
-                            const std::string& rasterArgs = "", uint32_t background = 0,
-                            const MapArea& area = MapArea());
+                            const std::string& rasterArgs = "", uint32_t background = 0);
 
   bool HaveTiled() const { return haveTiled_; }
   std::string dir_;
