@@ -385,6 +385,7 @@ void TiledTest::ExpectMatch(const std::string& what, const Image& tiled, const I
   Image diff;
   Match match = CompareView(tiled, frame, viewX, viewY, background, &diff);
   EXPECT_GT(match.counted, (int64_t)frame.width * frame.height / 4) << what << ": too few pixels compared";
+  std::printf("[ match    ] %s: %.3f%% of %lld pixels\n", what.c_str(), 100.0 * match.Rate(), (long long)match.counted);
   if (match.Rate() >= least) return;
   static int failures = 0;
   std::string keep = "/tmp/tessel-tiled-failure-" + std::to_string(getpid()) + "-" + std::to_string(++failures);
