@@ -450,11 +450,20 @@ TEST(ImportLayers, GroupsVisibilityOffsetsParallaxAndSelection) {
   ASSERT_EQ(r.map.layers.size(), 1u);
   EXPECT_EQ(r.map.layers[0].name, "hid");
   ImportOptions hide;
-  hide.hideLayers = {"inner"};
+  hide.hideLayers = {"inner", "nowhere"};
   r = Import(TmxMap(4, 1, 1, 1, body), hide);
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_EQ(r.map.layers.size(), 1u);
   EXPECT_EQ(r.map.layers[0].name, "plain");
+  EXPECT_TRUE(r.Warned("no layer named \"nowhere\""));
+  // Opacity 0 draws nothing in Tiled; any other opacity is drawn opaque, with a warning.
+  r = Import(TmxMap(4, 1, 1, 1, set + CsvLayer("a", 4, 1, "1,0,0,0", " opacity=\"0\"") +
+                                    CsvLayer("b", 4, 1, "0,2,0,0", " opacity=\"0.4\"")));
+  ASSERT_TRUE(r.ok) << r.report.error;
+  EXPECT_EQ(r.Top(0, 0), 0);
+  EXPECT_NE(r.Top(1, 0), 0);
+  EXPECT_TRUE(r.Warned("layer \"a\" (line 4): opacity 0, left out"));
+  EXPECT_TRUE(r.Warned("layer \"b\" (line 5): opacity below 1 is drawn opaque"));
 }
 
 TEST(ImportLayers, InfiniteMapsImageLayersAndBackgrounds) {
@@ -492,6 +501,14 @@ TEST(ImportLayers, InfiniteMapsImageLayersAndBackgrounds) {
   EXPECT_EQ(r.Top(0, 0), 0);
   EXPECT_EQ(r.Pixel(r.Top(1, 0), 0, 0), 0xAAu);
   EXPECT_EQ(r.Top(1, 1), 0);  // the clear pixel is no piece at all
+  // Repeated along x from offset 1: columns 1, 3 show the image's left, 0, 2, 4 its right column.
+  std::string repeated = " <imagelayer name=\"sky\" offsetx=\"1\" repeatx=\"1\"><image source=\"sky.png\"/></imagelayer>\n";
+  r = Import(TmxMap(5, 3, 1, 1, repeated));
+  ASSERT_TRUE(r.ok) << r.report.error;
+  std::vector<uint32_t> row;
+  for (int c = 0; c < 5; c++) row.push_back(r.Pixel(r.Top(c, 0), 0, 0));
+  EXPECT_EQ(row, (std::vector<uint32_t>{0xBB, 0xAA, 0xBB, 0xAA, 0xBB}));
+  EXPECT_EQ(r.Top(0, 2), 0);  // not repeated along y
 }
 
 TEST(ImportJson, JsonMapsAndTilesetsMatchTheirTmxForms) {

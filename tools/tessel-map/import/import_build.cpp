@@ -68,7 +68,6 @@ struct Builder {
   std::string layerWhere;        // the source layer being drawn, for messages
   std::string layerName;
   float layerFactor = 1.0f;
-  bool halfWarned = false;
 };
 
 int64_t FloorDiv(int64_t a, int64_t b) {
@@ -76,6 +75,9 @@ int64_t FloorDiv(int64_t a, int64_t b) {
   if ((a % b != 0) && ((a < 0) != (b < 0))) q--;
   return q;
 }
+
+// Rounds to the nearest whole pixel; far-off values are held where the bounds checks refuse them.
+int64_t Round(double v) { return std::llround(std::clamp(v, -1e15, 1e15)); }
 
 std::string Hex64(uint64_t v) {
   static const char digits[] = "0123456789abcdef";
@@ -490,7 +492,6 @@ bool Named(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-int64_t Round(double v) { return std::llround(v); }
 
 bool DrawTileLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy) {
   int32_t w = layer.width, h = layer.height;
@@ -540,7 +541,8 @@ bool DrawObjectLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy
     if (!t) return ImportFail(b->report, b->layerWhere + ": object tile number " + std::to_string(gid) + " is past every tileset");
     int32_t w = 0, h = 0;
     if (o->hasSize) {
-      if (o->width <= 0 || o->height <= 0 || o->width > TiledMaxImageSide || o->height > TiledMaxImageSide) {
+      if (o->width <= 0 || o->height <= 0 || o->width > TiledMaxImageSide || o->height > TiledMaxImageSide ||
+          o->width * o->height > (double)TiledMaxImagePixels) {
         ImportWarn(b->report, b->layerWhere + ": tile objects of no or absurd size are left out");
         continue;
       }
@@ -604,16 +606,49 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
     b->backgroundImage = rgb;
     return true;
   }
-  // Repeated images are laid from the first copy that reaches the map's top-left corner.
+  if ((layer.repeatX || layer.repeatY) && mapW * mapH > ((int64_t)1 << 28)) {
+    ImportWarn(b->report, b->layerWhere + ": repeated images on maps of more than 268435456 pixels are drawn once");
+  } else if (layer.repeatX || layer.repeatY) {
+    // Every cell's piece depends only on where the cell falls within the repeated image.
+    std::map<std::pair<int64_t, int64_t>, int16_t> phases;
+    std::string piece;
+    for (int64_t r = 0; r < b->rows; r++) {
+      int64_t top = r * b->gh - y0;
+      if (!layer.repeatY && (top + b->gh <= 0 || top >= p->height)) continue;
+      int64_t py = layer.repeatY ? top - FloorDiv(top, p->height) * p->height : top;
+      for (int64_t c = 0; c < b->cols; c++) {
+        int64_t left = c * b->gw - x0;
+        if (!layer.repeatX && (left + b->gw <= 0 || left >= p->width)) continue;
+        int64_t px = layer.repeatX ? left - FloorDiv(left, p->width) * p->width : left;
+        auto it = phases.find({px, py});
+        if (it == phases.end()) {
+          // The cell's piece: the image laid from (-px, -py) and repeated on the axes that repeat.
+          piece.assign((size_t)b->gw * b->gh * 3, '\0');
+          bool any = false;
+          for (int32_t j = 0; j < b->gh; j++) {
+            int64_t sy = py + j;
+            if (layer.repeatY) sy %= p->height;
+            if (sy < 0 || sy >= p->height) continue;
+            for (int32_t i = 0; i < b->gw; i++) {
+              int64_t sx = px + i;
+              if (layer.repeatX) sx %= p->width;
+              if (sx < 0 || sx >= p->width) continue;
+              const uint8_t* s = &p->rgba[((size_t)sy * p->width + (size_t)sx) * 4];
+              if (!s[3]) continue;
+              std::memcpy(&piece[((size_t)j * b->gw + i) * 3], s, 3);
+              any = true;
+            }
+          }
+          int16_t type = any ? StillType(b, ImageIntern(b, piece)) : -1;
+          if (type == 0) return false;
+          it = phases.emplace(std::make_pair(px, py), type).first;
+        }
+        if (it->second > 0 && !Place(b, c, r, it->second)) return false;
+      }
+    }
+    return true;
+  }
   int64_t startX = x0, startY = y0, endX = x0 + 1, endY = y0 + 1;
-  if (layer.repeatX) {
-    startX = x0 - (FloorDiv(x0, p->width) + 1) * p->width;
-    endX = mapW;
-  }
-  if (layer.repeatY) {
-    startY = y0 - (FloorDiv(y0, p->height) + 1) * p->height;
-    endY = mapH;
-  }
   std::string piece;
   for (int64_t iy = startY; iy < endY; iy += p->height) {
     for (int64_t ix = startX; ix < endX; ix += p->width) {
@@ -652,6 +687,11 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     if (!drawn || s.hidden) continue;
     b->layerName = layer.name;
     b->layerWhere = "layer \"" + layer.name + "\"" + (layer.line ? " (line " + std::to_string(layer.line) + ")" : "");
+    // Tiled draws nothing of a layer of opacity 0; any other opacity is drawn opaque.
+    if (s.opacity <= 0) {
+      ImportWarn(b->report, b->layerWhere + ": opacity 0, left out");
+      continue;
+    }
     if (s.opacity < 1) ImportWarn(b->report, b->layerWhere + ": opacity below 1 is drawn opaque");
     if (s.tinted) ImportWarn(b->report, b->layerWhere + ": its tint colour is left out");
     if (s.parallaxX != s.parallaxY) {
@@ -669,6 +709,14 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     if (!ok) return false;
   }
   return true;
+}
+
+// True when a layer or group of that name is somewhere in the map.
+bool LayerNamed(const std::vector<TiledLayer>& layers, const std::string& name) {
+  for (const TiledLayer& layer : layers) {
+    if (layer.name == name || LayerNamed(layer.children, name)) return true;
+  }
+  return false;
 }
 
 // The bounding box of every tile layer's cells (infinite maps).
@@ -693,7 +741,7 @@ void OffsetMargins(const std::vector<TiledLayer>& layers, double ox, double oy, 
       OffsetMargins(layer.children, x, y, left, top, right, bottom);
       continue;
     }
-    int64_t rx = std::llround(x), ry = std::llround(y);
+    int64_t rx = Round(x), ry = Round(y);
     *left = std::max(*left, -rx);
     *top = std::max(*top, -ry);
     *right = std::max(*right, rx);
@@ -791,7 +839,13 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   result->mapHeight = (int32_t)pixelsH;
   for (size_t k = 1; k < map.tilesets.size(); k++) {
     if (map.tilesets[k].firstGid <= map.tilesets[k - 1].firstGid) {
-      return ImportFail(report, map.tilesets[k].where + ": tilesets must come in rising firstgid order");
+      return ImportFail(report, map.tilesets[k].where + ": a second tileset with firstgid " +
+                                    std::to_string(map.tilesets[k].firstGid));
+    }
+  }
+  for (const std::vector<std::string>* names : {&options.hideLayers, &options.showLayers}) {
+    for (const std::string& name : *names) {
+      if (!LayerNamed(map.layers, name)) ImportWarn(report, "the map has no layer named \"" + name + "\"");
     }
   }
   Durations(b);

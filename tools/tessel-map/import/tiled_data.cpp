@@ -274,6 +274,10 @@ bool TiledMapParse(const std::vector<uint8_t>& bytes, const std::string& path, I
   while (i < data->size() && ((*data)[i] == ' ' || (*data)[i] == '\n' || (*data)[i] == '\r' || (*data)[i] == '\t')) {
     i++;
   }
-  if (i < data->size() && (*data)[i] == '<') return TiledTmxParse(*data, path, read, map, report);
-  return TiledJsonParse(*data, path, read, map, report);
+  bool ok = i < data->size() && (*data)[i] == '<' ? TiledTmxParse(*data, path, read, map, report)
+                                                  : TiledJsonParse(*data, path, read, map, report);
+  // Cells find their tileset by firstgid, whatever order the file lists them in.
+  std::stable_sort(map->tilesets.begin(), map->tilesets.end(),
+                   [](const TiledTileset& a, const TiledTileset& b) { return a.firstGid < b.firstGid; });
+  return ok;
 }
