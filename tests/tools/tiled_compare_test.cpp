@@ -110,7 +110,7 @@ TEST_F(TiledCompareTest, TiledDrawsTheWrittenMapsAsTheTestsExpect) {
   // The maps of every encoding are what the tests think they are: Tiled
   // itself draws them tile for tile, flips included, as DrawLayers does.
   int written = 0;
-  for (const char* encoding : {"csv", "base64", "base64-zlib", "base64-gzip", "base64-zstd"}) {
+  for (const char* encoding : {"xml", "csv", "base64", "base64-zlib", "base64-gzip", "base64-zstd"}) {
     Layered map = WriteLayered(std::string("check-") + std::to_string(++written), encoding, 7);
     Image tiled;
     if (!Rasterize(map.path, &tiled)) continue;
@@ -255,8 +255,9 @@ class TiledMadeMapTest : public TiledCompareTest {
 
 TEST_F(TiledMadeMapTest, EveryLayerEncodingWithFlipsMatches) {
   TILED_REQUIRE();
-  const char* encodings[][2] = {{"csv", "enc-csv"},       {"base64", "enc-base64"}, {"base64-zlib", "enc-zlib"},
-                                 {"base64-gzip", "enc-gzip"}, {"base64-zstd", "enc-zstd"}};
+  const char* encodings[][2] = {{"xml", "enc-xml"},           {"csv", "enc-csv"},
+                                 {"base64", "enc-base64"},     {"base64-zlib", "enc-zlib"},
+                                 {"base64-gzip", "enc-gzip"},  {"base64-zstd", "enc-zstd"}};
   for (const auto& encoding : encodings) {
     ExpectSameAsTiled(WriteLayered(encoding[1], encoding[0], 11).path);
   }
@@ -455,6 +456,14 @@ TEST_F(TiledMadeMapTest, ImageLayersFixedAndScrolling) {
   ExpectSameAsTiled(path);
   ExpectSameAsTiled(ExportJson(path));
 
+  // An image repeated across the map from an offset off the grid.
+  std::string repeated = dir_ + "/repeated.tmx";
+  Spit(repeated, MapXml(kWidth, kHeight, 16, 16,
+                        TilesetWrite(dir_, spec) + LayerXml("top", kWidth, kHeight, top, "csv") +
+                            "<imagelayer name=\"sign\" offsetx=\"37\" offsety=\"-11\" repeatx=\"1\" repeaty=\"1\">"
+                            "<image source=\"sign.png\" width=\"56\" height=\"40\"/></imagelayer>\n"));
+  ExpectSameAsTiled(repeated);
+
   // Scrolled: the sky stays where it is, the rest moves with the view.
   std::vector<Image> layers(3);
   for (int i = 0; i < 3; i++) {
@@ -604,6 +613,10 @@ TEST_F(TiledMadeMapTest, HiddenAndShownLayersAsTmxrasterizerChoosesThem) {
   text.replace(text.find("</map>"), 0,
                LayerXml("secret", kWidth, kHeight, RandomCells(&random, kWidth * kHeight, 1, 24, 50, false), "csv",
                         "visible=\"0\""));
+  // And one of opacity 0, drawn by neither.
+  text.replace(text.find("</map>"), 0,
+               LayerXml("clear", kWidth, kHeight, RandomCells(&random, kWidth * kHeight, 1, 24, 50, false), "csv",
+                        "opacity=\"0\""));
   Spit(map.path, text);
   // A layer named by --show-layer is shown even when invisible in the file;
   // this tmxrasterizer needs --ignore-visibility for that.
@@ -698,6 +711,8 @@ TEST_F(TiledMadeMapTest, ExternalTilesetsOfEitherKindFromFoldersOfTheirOwn) {
                      "source=\"sets/beta.tsj\"/>\n" + layers));
   ExpectImportMatches(mixed, picture);
   ExpectImportMatches(ExportJson(path), picture);
+  // And a JSON map naming a JSON tileset.
+  ExpectImportMatches(ExportJson(mixed), picture);
 }
 
 TEST_F(TiledMadeMapTest, SeveralMapsShareOneFolder) {

@@ -277,6 +277,11 @@ std::string CompressZeros(size_t count, const std::string& kind) {
 }
 
 std::string TmxData(const std::vector<uint32_t>& cells, const std::string& encoding) {
+  if (encoding == "xml") {
+    std::string text = "<data>\n";
+    for (uint32_t cell : cells) text += cell == 0 ? "<tile/>\n" : "<tile gid=\"" + std::to_string(cell) + "\"/>\n";
+    return text + "</data>";
+  }
   if (encoding == "csv") {
     std::string text = "<data encoding=\"csv\">\n";
     for (size_t i = 0; i < cells.size(); i++) {

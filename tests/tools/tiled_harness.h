@@ -84,8 +84,9 @@ constexpr uint32_t kFlipH = 0x80000000u;
 constexpr uint32_t kFlipV = 0x40000000u;
 constexpr uint32_t kFlipD = 0x20000000u;
 
-// The <data> element of a TMX layer: encoding "csv", "base64", "base64-zlib",
-// "base64-gzip" or "base64-zstd".
+// The <data> element of a TMX layer: encoding "xml" (a <tile> element per
+// cell, the oldest form), "csv", "base64", "base64-zlib", "base64-gzip" or
+// "base64-zstd".
 std::string TmxData(const std::vector<uint32_t>& cells, const std::string& encoding);
 // Cell numbers as bytes of the layer data (32-bit little-endian).
 std::string CellBytes(const std::vector<uint32_t>& cells);
