@@ -823,5 +823,59 @@ TEST_F(TiledMadeMapTest, FramesOfSeveralIntervalsLastAsLongAsInTiled) {
   }
 }
 
+TEST_F(TiledMadeMapTest, GridsThatAreNotSquareOrAreLarge) {
+  TILED_REQUIRE();
+  // 24 x 16 cells with 24 x 16 tiles, turned by the diagonal flag too (a
+  // turned tile is 16 wide and 24 high, still on its cell's bottom-left), and
+  // 160 x 120 cells, larger than the runner's old 128-pixel bound.
+  const int32_t grids[2][4] = {{24, 16, 24, 18}, {160, 120, 5, 4}};
+  for (const auto& grid : grids) {
+    TilesetSpec spec;
+    spec.name = "grid" + std::to_string(grid[0]);
+    spec.tileWidth = grid[0];
+    spec.tileHeight = grid[1];
+    spec.columns = 4;
+    spec.rows = 2;
+    spec.seed = 2;
+    Random random{(uint32_t)grid[0]};
+    std::vector<uint32_t> ground = RandomCells(&random, (size_t)grid[2] * grid[3], 1, 8, 0, false);
+    std::vector<uint32_t> top = RandomCells(&random, (size_t)grid[2] * grid[3], 1, 8, 50, true);
+    std::string path = dir_ + "/" + spec.name + ".tmx";
+    Spit(path, MapXml(grid[2], grid[3], grid[0], grid[1],
+                      TilesetWrite(dir_, spec) + LayerXml("ground", grid[2], grid[3], ground, "csv") +
+                          LayerXml("top", grid[2], grid[3], top, "csv")));
+    ExpectSameAsTiled(path);
+  }
+}
+
+TEST_F(TiledMadeMapTest, InfiniteMapWithLayerOffsets) {
+  TILED_REQUIRE();
+  // Chunks left of and above the origin, and a layer shifted off the grid:
+  // the picture is the chunks' box grown by the offset.
+  TilesetSpec spec;
+  spec.name = "tiles";
+  spec.columns = 6;
+  spec.rows = 4;
+  Random random{141};
+  auto layer = [&](const std::string& name, int32_t x, int32_t y, const std::string& attributes) {
+    std::string data = TmxData(RandomCells(&random, 256, 1, 24, 30, true), "base64-zstd");
+    size_t open = data.find('>') + 1;
+    return "<layer name=\"" + name + "\" width=\"32\" height=\"32\" " + attributes +
+           "><data encoding=\"base64\" compression=\"zstd\"><chunk x=\"" + std::to_string(x) + "\" y=\"" +
+           std::to_string(y) + "\" width=\"16\" height=\"16\">" + data.substr(open, data.rfind("</data>") - open) +
+           "</chunk></data></layer>\n";
+  };
+  std::string path = dir_ + "/shifted.tmx";
+  Spit(path, MapXml(32, 32, 16, 16,
+                    TilesetWrite(dir_, spec) + layer("a", -32, -16, "") + layer("b", 0, -32, "") +
+                        layer("c", -16, -16, "offsetx=\"-21\" offsety=\"13\""),
+                    "infinite=\"1\""));
+  Image picture;
+  if (!Rasterize(path, &picture)) return;
+  EXPECT_EQ(picture.width, 48 * 16 + 21);
+  EXPECT_EQ(picture.height, 32 * 16 + 13);
+  ExpectImportMatches(path, picture);
+}
+
 }  // namespace
 }  // namespace tiled
