@@ -82,20 +82,20 @@ class TiledCompareTest : public TiledTest {
   // top layer of flipped and rotated tiles, in the given encoding.
   struct Layered {
     std::string path;
-    TilesetSpec spec;
+    TilesetPlan plan;
     std::vector<std::vector<uint32_t>> layers;
   };
   Layered WriteLayered(const std::string& name, const std::string& encoding, uint32_t seed) {
     Layered map;
     map.path = dir_ + "/" + name + ".tmx";
-    map.spec.name = name + "-tiles";
-    map.spec.columns = 6;
-    map.spec.rows = 4;
-    map.spec.seed = (int32_t)seed;
+    map.plan.name = name + "-tiles";
+    map.plan.columns = 6;
+    map.plan.rows = 4;
+    map.plan.seed = (int32_t)seed;
     Random random{seed};
     map.layers.push_back(RandomCells(&random, kWidth * kHeight, 1, 24, 0, false));
     map.layers.push_back(RandomCells(&random, kWidth * kHeight, 1, 24, 40, true));
-    std::string body = TilesetWrite(dir_, map.spec) + LayerXml("ground", kWidth, kHeight, map.layers[0], encoding) +
+    std::string body = TilesetWrite(dir_, map.plan) + LayerXml("ground", kWidth, kHeight, map.layers[0], encoding) +
                        LayerXml("top", kWidth, kHeight, map.layers[1], encoding);
     Spit(map.path, MapXml(kWidth, kHeight, 16, 16, body));
     return map;
@@ -114,12 +114,12 @@ TEST_F(TiledCompareTest, TiledDrawsTheWrittenMapsAsTheTestsExpect) {
     Layered map = WriteLayered(std::string("check-") + std::to_string(++written), encoding, 7);
     Image tiled;
     if (!Rasterize(map.path, &tiled)) continue;
-    Image drawn = DrawLayers(kWidth, kHeight, map.spec, map.layers);
+    Image drawn = DrawLayers(kWidth, kHeight, map.plan, map.layers);
     ExpectMatch(encoding, tiled, drawn, 0, 0, 0, 1.0);
     // And a wrong flip would show: the same cells without their flags.
     std::vector<std::vector<uint32_t>> unflipped = map.layers;
     for (uint32_t& cell : unflipped[1]) cell &= 0x0FFFFFFFu;
-    EXPECT_LT(CompareView(tiled, DrawLayers(kWidth, kHeight, map.spec, unflipped), 0, 0, 0).Rate(), 0.9);
+    EXPECT_LT(CompareView(tiled, DrawLayers(kWidth, kHeight, map.plan, unflipped), 0, 0, 0).Rate(), 0.9);
   }
 }
 
@@ -268,11 +268,11 @@ TEST_F(TiledMadeMapTest, EveryLayerEncodingWithFlipsMatches) {
 
 TEST_F(TiledMadeMapTest, InfiniteMapOfChunksAroundTheOrigin) {
   TILED_REQUIRE();
-  TilesetSpec spec;
-  spec.name = "chunky";
-  spec.columns = 6;
-  spec.rows = 4;
-  spec.seed = 3;
+  TilesetPlan plan;
+  plan.name = "chunky";
+  plan.columns = 6;
+  plan.rows = 4;
+  plan.seed = 3;
   Random random{5};
   // Chunks of 16 x 16 cells at (-16, -16), (16, -16) and (0, 0) in one layer,
   // (-16, 0) in a second; the map is their bounding box, 48 x 32 cells.
@@ -283,7 +283,7 @@ TEST_F(TiledMadeMapTest, InfiniteMapOfChunksAroundTheOrigin) {
     return "<chunk x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) + "\" width=\"16\" height=\"16\">" +
            data.substr(open, data.rfind("</data>") - open) + "</chunk>\n";
   };
-  std::string body = TilesetWrite(dir_, spec) + "<layer name=\"ground\" width=\"48\" height=\"32\">\n" +
+  std::string body = TilesetWrite(dir_, plan) + "<layer name=\"ground\" width=\"48\" height=\"32\">\n" +
                      "<data encoding=\"csv\">\n" + chunk(-16, -16, "csv", 0) + chunk(16, -16, "csv", 0) +
                      chunk(0, 0, "csv", 0) + "</data>\n</layer>\n" +
                      "<layer name=\"top\" width=\"48\" height=\"32\">\n<data encoding=\"base64\" compression=\"zlib\">\n" +
@@ -302,20 +302,20 @@ TEST_F(TiledMadeMapTest, SeveralTilesetsAndImageFormatsInOneLayer) {
   TILED_REQUIRE();
   // PNG with margin and spacing, BMP keyed by its trans colour, GIF, JPEG;
   // gids 1-16, 17-32, 33-48, 49-64.
-  TilesetSpec specs[4];
+  TilesetPlan plans[4];
   const char* formats[4] = {"png", "bmp", "gif", "jpg"};
   std::string body;
   for (int i = 0; i < 4; i++) {
-    specs[i].name = std::string("set-") + formats[i];
-    specs[i].firstGid = 1 + 16 * (uint32_t)i;
-    specs[i].seed = i + 1;
-    specs[i].format = formats[i];
-    specs[i].keyed = i == 1;
+    plans[i].name = std::string("set-") + formats[i];
+    plans[i].firstGid = 1 + 16 * (uint32_t)i;
+    plans[i].seed = i + 1;
+    plans[i].format = formats[i];
+    plans[i].keyed = i == 1;
     if (i == 0) {
-      specs[i].margin = 3;
-      specs[i].spacing = 2;
+      plans[i].margin = 3;
+      plans[i].spacing = 2;
     }
-    body += TilesetWrite(dir_, specs[i]);
+    body += TilesetWrite(dir_, plans[i]);
   }
   Random random{9};
   std::vector<uint32_t> ground = RandomCells(&random, kWidth * kHeight, 49, 16, 0, false);
@@ -329,11 +329,11 @@ TEST_F(TiledMadeMapTest, SeveralTilesetsAndImageFormatsInOneLayer) {
 
 TEST_F(TiledMadeMapTest, LargeTilesWithTileAndLayerOffsets) {
   TILED_REQUIRE();
-  TilesetSpec ground;
+  TilesetPlan ground;
   ground.name = "ground";
   ground.columns = 6;
   ground.rows = 4;
-  TilesetSpec tall;
+  TilesetPlan tall;
   tall.name = "tall";
   tall.firstGid = 25;
   tall.tileWidth = 32;
@@ -367,7 +367,7 @@ TEST_F(TiledMadeMapTest, ImageCollectionTileset) {
   std::string tiles;
   const int32_t sizes[3][2] = {{16, 16}, {32, 32}, {16, 40}};
   for (int32_t id = 0; id < 6; id++) {
-    TilesetSpec one;
+    TilesetPlan one;
     one.tileWidth = sizes[id % 3][0];
     one.tileHeight = sizes[id % 3][1];
     one.columns = 1;
@@ -378,7 +378,7 @@ TEST_F(TiledMadeMapTest, ImageCollectionTileset) {
     tiles += "<tile id=\"" + std::to_string(id) + "\"><image source=\"" + file + "\" width=\"" +
              std::to_string(one.tileWidth) + "\" height=\"" + std::to_string(one.tileHeight) + "\"/></tile>\n";
   }
-  TilesetSpec ground;
+  TilesetPlan ground;
   ground.name = "ground";
   ground.firstGid = 7;
   ground.columns = 6;
@@ -421,29 +421,29 @@ TEST_F(TiledMadeMapTest, ImageLayersFixedAndScrolling) {
   TILED_REQUIRE();
   // A picture as large as the map, fixed (parallax 0), under the tiles, and a
   // smaller one that scrolls with the map, placed off the grid.
-  TilesetSpec sky;
+  TilesetPlan sky;
   sky.tileWidth = kWidth * 16;
   sky.tileHeight = kHeight * 16;
   sky.columns = 1;
   sky.rows = 1;
   sky.seed = 2;
   PngWrite(dir_ + "/sky.png", TilesetImage(sky));
-  TilesetSpec sign;
+  TilesetPlan sign;
   sign.tileWidth = 56;
   sign.tileHeight = 40;
   sign.columns = 1;
   sign.rows = 1;
   sign.seed = 5;
   PngWrite(dir_ + "/sign.png", TilesetImage(sign));
-  TilesetSpec spec;
-  spec.name = "tiles";
-  spec.columns = 6;
-  spec.rows = 4;
+  TilesetPlan plan;
+  plan.name = "tiles";
+  plan.columns = 6;
+  plan.rows = 4;
   Random random{41};
   std::vector<uint32_t> top = RandomCells(&random, kWidth * kHeight, 1, 24, 75, false);
   auto map = [&](int only) {
     auto shown = [&](int layer) { return only < 0 || only == layer ? "" : " visible=\"0\""; };
-    std::string body = TilesetWrite(dir_, spec) + "<imagelayer name=\"sky\" parallaxx=\"0\" parallaxy=\"0\"" +
+    std::string body = TilesetWrite(dir_, plan) + "<imagelayer name=\"sky\" parallaxx=\"0\" parallaxy=\"0\"" +
                        shown(0) + "><image source=\"sky.png\" width=\"" + std::to_string(sky.tileWidth) +
                        "\" height=\"" + std::to_string(sky.tileHeight) + "\"/></imagelayer>\n" +
                        LayerXml("top", kWidth, kHeight, top, "csv", shown(1)) +
@@ -459,7 +459,7 @@ TEST_F(TiledMadeMapTest, ImageLayersFixedAndScrolling) {
   // An image repeated across the map from an offset off the grid.
   std::string repeated = dir_ + "/repeated.tmx";
   Spit(repeated, MapXml(kWidth, kHeight, 16, 16,
-                        TilesetWrite(dir_, spec) + LayerXml("top", kWidth, kHeight, top, "csv") +
+                        TilesetWrite(dir_, plan) + LayerXml("top", kWidth, kHeight, top, "csv") +
                             "<imagelayer name=\"sign\" offsetx=\"37\" offsety=\"-11\" repeatx=\"1\" repeaty=\"1\">"
                             "<image source=\"sign.png\" width=\"56\" height=\"40\"/></imagelayer>\n"));
   ExpectSameAsTiled(repeated);
@@ -482,10 +482,10 @@ TEST_F(TiledMadeMapTest, ImageLayersFixedAndScrolling) {
 
 TEST_F(TiledMadeMapTest, GroupLayersCombineVisibilityOffsetsAndParallax) {
   TILED_REQUIRE();
-  TilesetSpec spec;
-  spec.name = "tiles";
-  spec.columns = 6;
-  spec.rows = 4;
+  TilesetPlan plan;
+  plan.name = "tiles";
+  plan.columns = 6;
+  plan.rows = 4;
   Random random{51};
   std::vector<uint32_t> base = RandomCells(&random, kWidth * kHeight, 1, 24, 0, false);
   std::vector<uint32_t> near = RandomCells(&random, kWidth * kHeight, 1, 24, 70, false);
@@ -495,7 +495,7 @@ TEST_F(TiledMadeMapTest, GroupLayersCombineVisibilityOffsetsAndParallax) {
   // 8,-16, parallax 0.5: 0.25 in all) and a hidden group; then "near" at 1.5.
   auto map = [&](int only) {
     auto shown = [&](int layer) { return only < 0 || only == layer ? "" : " visible=\"0\""; };
-    std::string body = TilesetWrite(dir_, spec) + LayerXml("base", kWidth, kHeight, base, "csv", shown(0)) +
+    std::string body = TilesetWrite(dir_, plan) + LayerXml("base", kWidth, kHeight, base, "csv", shown(0)) +
                        "<group name=\"outer\" offsetx=\"16\" offsety=\"32\" parallaxx=\"0.5\" parallaxy=\"0.5\">\n" +
                        LayerXml("far", kWidth, kHeight, far, "csv",
                                 std::string("offsetx=\"8\" offsety=\"-16\" parallaxx=\"0.5\" parallaxy=\"0.5\"") +
@@ -530,11 +530,11 @@ TEST_F(TiledMadeMapTest, AnimationShowsTheFrameTiledShowsAfterTheSameTime) {
   TILED_REQUIRE();
   // Tile 0 runs through tiles 5, 2, 9, 14 and tile 1 through 20, 21, 22, 100
   // ms each; their cells, some flipped, lie among still tiles.
-  TilesetSpec spec;
-  spec.name = "anim";
-  spec.columns = 6;
-  spec.rows = 4;
-  spec.extra =
+  TilesetPlan plan;
+  plan.name = "anim";
+  plan.columns = 6;
+  plan.rows = 4;
+  plan.extra =
       "<tile id=\"0\"><animation><frame tileid=\"5\" duration=\"100\"/><frame tileid=\"2\" duration=\"100\"/>"
       "<frame tileid=\"9\" duration=\"100\"/><frame tileid=\"14\" duration=\"100\"/></animation></tile>\n"
       "<tile id=\"1\"><animation><frame tileid=\"20\" duration=\"100\"/><frame tileid=\"21\" duration=\"100\"/>"
@@ -542,7 +542,7 @@ TEST_F(TiledMadeMapTest, AnimationShowsTheFrameTiledShowsAfterTheSameTime) {
   Random random{61};
   std::vector<uint32_t> base = RandomCells(&random, kWidth * kHeight, 3, 20, 0, false);
   std::vector<uint32_t> moving = RandomCells(&random, kWidth * kHeight, 1, 2, 40, true);
-  std::string body = TilesetWrite(dir_, spec) + LayerXml("base", kWidth, kHeight, base, "csv") +
+  std::string body = TilesetWrite(dir_, plan) + LayerXml("base", kWidth, kHeight, base, "csv") +
                      LayerXml("moving", kWidth, kHeight, moving, "base64-zlib");
   std::string path = dir_ + "/anim.tmx";
   Spit(path, MapXml(kWidth, kHeight, 16, 16, body));
@@ -578,7 +578,7 @@ TEST_F(TiledMadeMapTest, EveryRenderOrderOfOverlappingTiles) {
   TILED_REQUIRE();
   // A dense layer of 32 x 48 tiles on a 16 x 16 grid: every cell overlaps
   // its neighbours, so the order the cells are drawn in shows.
-  TilesetSpec tall;
+  TilesetPlan tall;
   tall.name = "tall";
   tall.tileWidth = 32;
   tall.tileHeight = 48;
@@ -631,7 +631,7 @@ TEST_F(TiledMadeMapTest, HiddenAndShownLayersAsTmxrasterizerChoosesThem) {
 TEST_F(TiledMadeMapTest, TileObjectsInAnObjectLayer) {
   TILED_REQUIRE();
   Layered map = WriteLayered("objects", "csv", 91);
-  TilesetSpec tall;
+  TilesetPlan tall;
   tall.name = "tall";
   tall.firstGid = 25;
   tall.tileWidth = 32;
@@ -671,12 +671,12 @@ TEST_F(TiledMadeMapTest, ExternalTilesetsOfEitherKindFromFoldersOfTheirOwn) {
   std::string sets = dir_ + "/sets";
   mkdir(sets.c_str(), 0755);
   mkdir((sets + "/art").c_str(), 0755);
-  TilesetSpec a;
+  TilesetPlan a;
   a.name = "alpha";
   a.columns = 6;
   a.rows = 4;
   a.seed = 1;
-  TilesetSpec b = a;
+  TilesetPlan b = a;
   b.name = "beta";
   b.firstGid = 25;
   b.seed = 2;
@@ -724,16 +724,16 @@ TEST_F(TiledMadeMapTest, SeveralMapsShareOneFolder) {
   std::string paths[2];
   Image pictures[2];
   for (int i = 0; i < 2; i++) {
-    TilesetSpec spec;
-    spec.name = "tiles";
-    spec.columns = 6;
-    spec.rows = 4;
-    spec.seed = 3 + i;
+    TilesetPlan plan;
+    plan.name = "tiles";
+    plan.columns = 6;
+    plan.rows = 4;
+    plan.seed = 3 + i;
     std::string folder = dir_ + (i == 0 ? "/one" : "/two");
     Random random{(uint32_t)(111 + i)};
     std::vector<uint32_t> cells = RandomCells(&random, kWidth * kHeight, 1, 24, 10, i == 1);
     paths[i] = folder + "/map" + std::to_string(i) + ".tmx";
-    Spit(paths[i], MapXml(kWidth, kHeight, 16, 16, TilesetWrite(folder, spec) + LayerXml("l", kWidth, kHeight, cells, "csv")));
+    Spit(paths[i], MapXml(kWidth, kHeight, 16, 16, TilesetWrite(folder, plan) + LayerXml("l", kWidth, kHeight, cells, "csv")));
     if (!Rasterize(paths[i], &pictures[i])) return;
     ToolRun run = Import(paths[i], dir_ + "/shared");
     ASSERT_EQ(run.code, 0) << run.err;
@@ -754,7 +754,7 @@ TEST_F(TiledMadeMapTest, SubRectangleTilesOfNewerFilesDrawTheirPartOfThePicture)
   // Newer Tiled files cut image-collection tiles from one picture (x, y,
   // width, height on <tile>); the Tiled here predates that, so its picture is
   // of the same tiles cut into files of their own.
-  TilesetSpec sheet;
+  TilesetPlan sheet;
   sheet.tileWidth = 16;
   sheet.tileHeight = 16;
   sheet.columns = 4;
@@ -796,11 +796,11 @@ TEST_F(TiledMadeMapTest, FramesOfSeveralIntervalsLastAsLongAsInTiled) {
   TILED_REQUIRE();
   // Frames of 100, 300 and 200 ms: with Tessel stepping every 100 ms the
   // longer frames are repeated, so each frame shows as long as in Tiled.
-  TilesetSpec spec;
-  spec.name = "anim";
-  spec.columns = 6;
-  spec.rows = 4;
-  spec.extra =
+  TilesetPlan plan;
+  plan.name = "anim";
+  plan.columns = 6;
+  plan.rows = 4;
+  plan.extra =
       "<tile id=\"0\"><animation><frame tileid=\"5\" duration=\"100\"/><frame tileid=\"2\" duration=\"300\"/>"
       "<frame tileid=\"9\" duration=\"200\"/></animation></tile>\n";
   Random random{131};
@@ -808,7 +808,7 @@ TEST_F(TiledMadeMapTest, FramesOfSeveralIntervalsLastAsLongAsInTiled) {
   std::vector<uint32_t> moving = RandomCells(&random, kWidth * kHeight, 1, 1, 40, false);
   std::string path = dir_ + "/long.tmx";
   Spit(path, MapXml(kWidth, kHeight, 16, 16,
-                    TilesetWrite(dir_, spec) + LayerXml("base", kWidth, kHeight, base, "csv") +
+                    TilesetWrite(dir_, plan) + LayerXml("base", kWidth, kHeight, base, "csv") +
                         LayerXml("moving", kWidth, kHeight, moving, "csv")));
   ToolRun run = Import(path, dir_ + "/out");
   ASSERT_EQ(run.code, 0) << run.err;
@@ -830,19 +830,19 @@ TEST_F(TiledMadeMapTest, GridsThatAreNotSquareOrAreLarge) {
   // 160 x 120 cells, larger than the runner's old 128-pixel bound.
   const int32_t grids[2][4] = {{24, 16, 24, 18}, {160, 120, 5, 4}};
   for (const auto& grid : grids) {
-    TilesetSpec spec;
-    spec.name = "grid" + std::to_string(grid[0]);
-    spec.tileWidth = grid[0];
-    spec.tileHeight = grid[1];
-    spec.columns = 4;
-    spec.rows = 2;
-    spec.seed = 2;
+    TilesetPlan plan;
+    plan.name = "grid" + std::to_string(grid[0]);
+    plan.tileWidth = grid[0];
+    plan.tileHeight = grid[1];
+    plan.columns = 4;
+    plan.rows = 2;
+    plan.seed = 2;
     Random random{(uint32_t)grid[0]};
     std::vector<uint32_t> ground = RandomCells(&random, (size_t)grid[2] * grid[3], 1, 8, 0, false);
     std::vector<uint32_t> top = RandomCells(&random, (size_t)grid[2] * grid[3], 1, 8, 50, true);
-    std::string path = dir_ + "/" + spec.name + ".tmx";
+    std::string path = dir_ + "/" + plan.name + ".tmx";
     Spit(path, MapXml(grid[2], grid[3], grid[0], grid[1],
-                      TilesetWrite(dir_, spec) + LayerXml("ground", grid[2], grid[3], ground, "csv") +
+                      TilesetWrite(dir_, plan) + LayerXml("ground", grid[2], grid[3], ground, "csv") +
                           LayerXml("top", grid[2], grid[3], top, "csv")));
     ExpectSameAsTiled(path);
   }
@@ -852,10 +852,10 @@ TEST_F(TiledMadeMapTest, InfiniteMapWithLayerOffsets) {
   TILED_REQUIRE();
   // Chunks left of and above the origin, and a layer shifted off the grid:
   // the picture is the chunks' box grown by the offset.
-  TilesetSpec spec;
-  spec.name = "tiles";
-  spec.columns = 6;
-  spec.rows = 4;
+  TilesetPlan plan;
+  plan.name = "tiles";
+  plan.columns = 6;
+  plan.rows = 4;
   Random random{141};
   auto layer = [&](const std::string& name, int32_t x, int32_t y, const std::string& attributes) {
     std::string data = TmxData(RandomCells(&random, 256, 1, 24, 30, true), "base64-zstd");
@@ -867,7 +867,7 @@ TEST_F(TiledMadeMapTest, InfiniteMapWithLayerOffsets) {
   };
   std::string path = dir_ + "/shifted.tmx";
   Spit(path, MapXml(32, 32, 16, 16,
-                    TilesetWrite(dir_, spec) + layer("a", -32, -16, "") + layer("b", 0, -32, "") +
+                    TilesetWrite(dir_, plan) + layer("a", -32, -16, "") + layer("b", 0, -32, "") +
                         layer("c", -16, -16, "offsetx=\"-21\" offsety=\"13\""),
                     "infinite=\"1\""));
   Image picture;

@@ -27,10 +27,10 @@ class TiledInputTest : public TiledTest {
  protected:
   void SetUp() override {
     TiledTest::SetUp();
-    spec_.name = "tiles";
-    spec_.columns = 4;
-    spec_.rows = 4;
-    tileset_ = TilesetWrite(dir_, spec_);
+    plan_.name = "tiles";
+    plan_.columns = 4;
+    plan_.rows = 4;
+    tileset_ = TilesetWrite(dir_, plan_);
     Random random{3};
     cells_ = RandomCells(&random, 64, 1, 16, 20, false);
     // The output folder already holds an earlier import, which a refused one must not touch.
@@ -74,7 +74,7 @@ class TiledInputTest : public TiledTest {
     EXPECT_EQ(Listing(), before) << name << ": the output folder changed";
   }
 
-  TilesetSpec spec_;
+  TilesetPlan plan_;
   std::string tileset_;
   std::vector<uint32_t> cells_;
   std::string out_;
@@ -252,10 +252,10 @@ std::vector<std::string> WarningLines(const ToolRun& run, const std::string& sou
 
 TEST_F(TiledInputTest, InexactPartsAreImportedWithAWarningEach) {
   // Half-transparent pixels in one tileset used by two layers: one warning.
-  Image soft = TilesetImage(spec_);
+  Image soft = TilesetImage(plan_);
   for (int32_t x = 0; x < soft.width; x++) soft.At(x, 5)[3] = 100;
   PngWrite(dir_ + "/soft.png", soft);
-  std::string softSet = TilesetWrite(dir_, spec_);
+  std::string softSet = TilesetWrite(dir_, plan_);
   softSet.replace(softSet.find("tiles.png"), 9, "soft.png");
   softSet.replace(softSet.find("firstgid=\"1\""), 12, "firstgid=\"17\"");
   softSet.replace(softSet.find("name=\"tiles\""), 12, "name=\"softset\"");

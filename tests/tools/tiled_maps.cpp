@@ -7,20 +7,20 @@
 
 namespace tiled {
 
-Image TilesetImage(const TilesetSpec& spec) {
-  Image image = TilesetPicture(spec.columns, spec.rows, spec.tileWidth, spec.tileHeight, spec.margin, spec.spacing,
-                               spec.seed);
+Image TilesetImage(const TilesetPlan& plan) {
+  Image image = TilesetPicture(plan.columns, plan.rows, plan.tileWidth, plan.tileHeight, plan.margin, plan.spacing,
+                               plan.seed);
   // Opaque black in every tile: it must stay visible over what lies below.
-  for (int32_t row = 0; row < spec.rows; row++) {
-    for (int32_t column = 0; column < spec.columns; column++) {
-      int32_t left = spec.margin + column * (spec.tileWidth + spec.spacing) + spec.tileWidth / 2;
-      int32_t top = spec.margin + row * (spec.tileHeight + spec.spacing) + spec.tileHeight / 2;
+  for (int32_t row = 0; row < plan.rows; row++) {
+    for (int32_t column = 0; column < plan.columns; column++) {
+      int32_t left = plan.margin + column * (plan.tileWidth + plan.spacing) + plan.tileWidth / 2;
+      int32_t top = plan.margin + row * (plan.tileHeight + plan.spacing) + plan.tileHeight / 2;
       for (int32_t y = 0; y < 3; y++) {
         for (int32_t x = 0; x < 3; x++) ImageSet(&image, left + x, top + y, 0, 0, 0);
       }
     }
   }
-  if (spec.format == "bmp" || spec.format == "jpg") {
+  if (plan.format == "bmp" || plan.format == "jpg") {
     for (size_t i = 0; i < image.rgba.size(); i += 4) {
       if (image.rgba[i + 3] == 0) {
         image.rgba[i] = 255;
@@ -33,29 +33,29 @@ Image TilesetImage(const TilesetSpec& spec) {
   return image;
 }
 
-std::string TilesetWrite(const std::string& dir, const TilesetSpec& spec) {
-  Image image = TilesetImage(spec);
-  std::string file = spec.name + "." + spec.format;
+std::string TilesetWrite(const std::string& dir, const TilesetPlan& plan) {
+  Image image = TilesetImage(plan);
+  std::string file = plan.name + "." + plan.format;
   std::string path = dir + "/" + file;
-  if (spec.format == "png") {
+  if (plan.format == "png") {
     PngWrite(path, image);
-  } else if (spec.format == "bmp") {
+  } else if (plan.format == "bmp") {
     BmpWrite(path, image);
   } else {
     // GIF keeps binary transparency; JPEG at full quality without chroma subsampling.
-    std::string png = dir + "/" + spec.name + ".source.png";
+    std::string png = dir + "/" + plan.name + ".source.png";
     PngWrite(png, image);
-    std::string options = spec.format == "jpg" ? " -quality 100 -sampling-factor 1x1" : "";
+    std::string options = plan.format == "jpg" ? " -quality 100 -sampling-factor 1x1" : "";
     std::system(("convert " + Quote(png) + options + " " + Quote(path) + " 2>/dev/null").c_str());
     std::remove(png.c_str());
   }
-  std::string xml = "<tileset firstgid=\"" + std::to_string(spec.firstGid) + "\" name=\"" + spec.name +
-                    "\" tilewidth=\"" + std::to_string(spec.tileWidth) + "\" tileheight=\"" +
-                    std::to_string(spec.tileHeight) + "\" tilecount=\"" + std::to_string(spec.columns * spec.rows) +
-                    "\" columns=\"" + std::to_string(spec.columns) + "\"";
-  if (spec.margin != 0) xml += " margin=\"" + std::to_string(spec.margin) + "\"";
-  if (spec.spacing != 0) xml += " spacing=\"" + std::to_string(spec.spacing) + "\"";
-  xml += ">\n" + spec.extra + "<image source=\"" + file + "\"" + (spec.keyed ? " trans=\"ff00ff\"" : "") +
+  std::string xml = "<tileset firstgid=\"" + std::to_string(plan.firstGid) + "\" name=\"" + plan.name +
+                    "\" tilewidth=\"" + std::to_string(plan.tileWidth) + "\" tileheight=\"" +
+                    std::to_string(plan.tileHeight) + "\" tilecount=\"" + std::to_string(plan.columns * plan.rows) +
+                    "\" columns=\"" + std::to_string(plan.columns) + "\"";
+  if (plan.margin != 0) xml += " margin=\"" + std::to_string(plan.margin) + "\"";
+  if (plan.spacing != 0) xml += " spacing=\"" + std::to_string(plan.spacing) + "\"";
+  xml += ">\n" + plan.extra + "<image source=\"" + file + "\"" + (plan.keyed ? " trans=\"ff00ff\"" : "") +
          " width=\"" + std::to_string(image.width) + "\" height=\"" + std::to_string(image.height) + "\"/>\n";
   return xml + "</tileset>\n";
 }
@@ -88,21 +88,21 @@ std::vector<uint32_t> RandomCells(Random* random, size_t size, uint32_t first, u
   return cells;
 }
 
-Image DrawLayers(int32_t width, int32_t height, const TilesetSpec& spec,
+Image DrawLayers(int32_t width, int32_t height, const TilesetPlan& plan,
                  const std::vector<std::vector<uint32_t>>& layers) {
-  Image tiles = TilesetImage(spec);
-  int32_t tw = spec.tileWidth;
-  int32_t th = spec.tileHeight;
+  Image tiles = TilesetImage(plan);
+  int32_t tw = plan.tileWidth;
+  int32_t th = plan.tileHeight;
   Image out = ImageMake(width * tw, height * th, 0);
   for (const std::vector<uint32_t>& cells : layers) {
     for (int32_t row = 0; row < height; row++) {
       for (int32_t column = 0; column < width; column++) {
         uint32_t cell = cells[(size_t)row * (size_t)width + (size_t)column];
         uint32_t gid = cell & 0x0FFFFFFFu;
-        if (gid < spec.firstGid || gid >= spec.firstGid + (uint32_t)(spec.columns * spec.rows)) continue;
-        int32_t tile = (int32_t)(gid - spec.firstGid);
-        int32_t left = spec.margin + (tile % spec.columns) * (tw + spec.spacing);
-        int32_t top = spec.margin + (tile / spec.columns) * (th + spec.spacing);
+        if (gid < plan.firstGid || gid >= plan.firstGid + (uint32_t)(plan.columns * plan.rows)) continue;
+        int32_t tile = (int32_t)(gid - plan.firstGid);
+        int32_t left = plan.margin + (tile % plan.columns) * (tw + plan.spacing);
+        int32_t top = plan.margin + (tile / plan.columns) * (th + plan.spacing);
         for (int32_t y = 0; y < th; y++) {
           for (int32_t x = 0; x < tw; x++) {
             // The diagonal flip swaps x and y; horizontal and vertical mirror after it.
@@ -110,7 +110,7 @@ Image DrawLayers(int32_t width, int32_t height, const TilesetSpec& spec,
             int32_t sy = (cell & kFlipV) ? th - 1 - y : y;
             if (cell & kFlipD) std::swap(sx, sy);
             const uint8_t* p = tiles.At(left + sx, top + sy);
-            if (p[3] == 0 || (spec.keyed && p[0] == 255 && p[1] == 0 && p[2] == 255)) continue;
+            if (p[3] == 0 || (plan.keyed && p[0] == 255 && p[1] == 0 && p[2] == 255)) continue;
             std::memcpy(out.At(column * tw + x, row * th + y), p, 4);
           }
         }

@@ -10,7 +10,7 @@
 namespace tiled {
 
 // A tileset cut from one picture of TilesetPicture tiles.
-struct TilesetSpec {
+struct TilesetPlan {
   std::string name = "set";
   uint32_t firstGid = 1;
   int32_t tileWidth = 16;
@@ -29,9 +29,9 @@ struct TilesetSpec {
 };
 
 // Writes the tileset's picture into dir; the <tileset> element for a map.
-std::string TilesetWrite(const std::string& dir, const TilesetSpec& spec);
+std::string TilesetWrite(const std::string& dir, const TilesetPlan& plan);
 // The tile picture as drawn: what TilesetWrite saved (before any lossy format).
-Image TilesetImage(const TilesetSpec& spec);
+Image TilesetImage(const TilesetPlan& plan);
 
 // A <layer> element.
 std::string LayerXml(const std::string& name, int32_t width, int32_t height, const std::vector<uint32_t>& cells,
@@ -46,7 +46,7 @@ std::vector<uint32_t> RandomCells(Random* random, size_t size, uint32_t first, u
 
 // Draws grid-sized tiles of one tileset as Tiled does, layer over layer,
 // flip flags included; for checking the maps against Tiled itself.
-Image DrawLayers(int32_t width, int32_t height, const TilesetSpec& spec,
+Image DrawLayers(int32_t width, int32_t height, const TilesetPlan& plan,
                  const std::vector<std::vector<uint32_t>>& layers);
 
 }  // namespace tiled
