@@ -236,6 +236,26 @@ TEST_F(TiledInputTest, AbsurdSizesAreRefusedAtOnce) {
   ExpectRefused("giant-tiles.tmx", giant, {}, 2, 64);
 }
 
+TEST_F(TiledInputTest, MapsPastTesselsLimitsAreRefused) {
+  // 130 layers of cells: Tessel holds 127.
+  std::string layers;
+  for (int i = 0; i < 130; i++) layers += LayerXml("layer" + std::to_string(i), 8, 8, cells_, "csv");
+  ExpectRefused("many-layers.tmx", MapXml(8, 8, 16, 16, tileset_ + layers), {"127 layers"});
+  // 4096 tiles of 2 x 2 noise, each in all 8 flips: 32768 tile types, one past what Tessel holds.
+  Image noise = ImageMake(128, 128, 0);
+  Random random{7};
+  for (size_t i = 0; i < noise.rgba.size(); i++) noise.rgba[i] = i % 4 == 3 ? 255 : (uint8_t)random.Next();
+  PngWrite(dir_ + "/noise.png", noise);
+  std::vector<uint32_t> every(256 * 128);
+  for (size_t i = 0; i < every.size(); i++) every[i] = (uint32_t)(1 + i % 4096) | (uint32_t)((i / 4096) % 8) << 29;
+  ExpectRefused("many-types.tmx",
+                MapXml(256, 128, 2, 2,
+                       "<tileset firstgid=\"1\" name=\"noise\" tilewidth=\"2\" tileheight=\"2\" tilecount=\"4096\" "
+                       "columns=\"64\"><image source=\"noise.png\" width=\"128\" height=\"128\"/></tileset>\n" +
+                           LayerXml("all", 256, 128, every, "base64-zlib")),
+                {"32767 tile types"});
+}
+
 // Imports and returns the warning lines of the source.
 std::vector<std::string> WarningLines(const ToolRun& run, const std::string& source) {
   std::vector<std::string> lines;
