@@ -43,6 +43,18 @@ class TiledInputTest : public TiledTest {
     baselineKb_ = Import(dir_ + "/nothing.tmx", dir_ + "/nothing").maxRssKb;
   }
 
+  // A good 8 x 8 JSON map naming tiles.tsx; data: the layer's data members.
+  std::string GoodJson(const std::string& data) {
+    std::string tsx = tileset_;
+    tsx.erase(tsx.find(" firstgid=\"1\""), 13);
+    Spit(dir_ + "/tiles.tsx", "<?xml version=\"1.0\"?>\n" + tsx);
+    return "{\"orientation\":\"orthogonal\",\"renderorder\":\"right-down\",\"width\":8,\"height\":8,"
+           "\"tilewidth\":16,\"tileheight\":16,\"infinite\":false,\"type\":\"map\",\"version\":\"1.8\","
+           "\"tilesets\":[{\"firstgid\":1,\"source\":\"tiles.tsx\"}],\"layers\":[{\"type\":\"tilelayer\","
+           "\"name\":\"ground\",\"width\":8,\"height\":8,\"x\":0,\"y\":0,\"visible\":true,\"opacity\":1," +
+           data + "}]}";
+  }
+
   // A good 8 x 8 map in which one part is replaced: the layer's <data>, or the whole text.
   std::string GoodTmx(const std::string& data = "") {
     return MapXml(8, 8, 16, 16, tileset_ + "<layer name=\"ground\" width=\"8\" height=\"8\">\n" +
@@ -108,6 +120,16 @@ TEST_F(TiledInputTest, DamagedXmlAndJsonNameTheirLine) {
 
 TEST_F(TiledInputTest, BadLayerDataIsRefused) {
   ExpectRefused("bad-base64.tmx", GoodTmx("<data encoding=\"base64\">AAAA@@@@AAAA</data>"), {"base64"});
+  // The JSON map itself is good: only its data is bad.
+  std::string csv = TmxData(cells_, "csv");
+  std::string array = "[" + csv.substr(22, csv.rfind("</data>") - 23) + "]";
+  Spit(dir_ + "/good.tmj", GoodJson("\"data\":" + array));
+  ToolRun good = Import(dir_ + "/good.tmj", dir_ + "/good");
+  ASSERT_EQ(good.code, 0) << good.err;
+  ExpectRefused("bad-base64.tmj", GoodJson("\"encoding\":\"base64\",\"data\":\"AAAA@@@@AAAA\""), {"base64"});
+  ExpectRefused("short.tmj", GoodJson("\"data\":[1,2,3]"), {"3"});
+  ExpectRefused("long.tmj", GoodJson("\"data\":" + array.substr(0, array.size() - 1) + ",1]"), {"65"});
+  ExpectRefused("past.tmj", GoodJson("\"data\":" + array.substr(0, array.size() - 2) + "99]"), {"ground"});
   // 63 cells where the layer has 64, plain and compressed.
   std::vector<uint32_t> shorter(cells_.begin(), cells_.end() - 1);
   ExpectRefused("short.tmx", GoodTmx(TmxData(shorter, "base64")), {"line 7", "63"});
@@ -140,6 +162,14 @@ TEST_F(TiledInputTest, CompressedDataInflatingPastTheLayerIsCutShort) {
                           "</data>"),
                   {"line 7", kind}, 10, 64);
   }
+  // The same in JSON, and in a chunk of an infinite map.
+  std::string packed = Base64(CompressZeros(256u << 20, "zlib"));
+  ExpectRefused("bomb.tmj", GoodJson("\"encoding\":\"base64\",\"compression\":\"zlib\",\"data\":\"" + packed + "\""),
+                {"zlib"}, 10, 64);
+  std::string chunked = GoodTmx("<data encoding=\"base64\" compression=\"zlib\"><chunk x=\"0\" y=\"0\" width=\"16\" "
+                                "height=\"16\">" + packed + "</chunk></data>");
+  chunked.replace(chunked.find("renderorder"), 0, "infinite=\"1\" ");
+  ExpectRefused("bomb-chunk.tmx", chunked, {"zlib"}, 10, 64);
 }
 
 TEST_F(TiledInputTest, MissingAndUnreadableFilesAreRefused) {
