@@ -775,9 +775,9 @@ void Durations(Builder* b) {
         for (const TiledFrame& f : tile.animation) differs = differs || f.duration != b->result->interval;
         if (differs) ids += (ids.empty() ? "" : ", ") + std::to_string(tile.id);
       }
-      if (!ids.empty()) where += (where.empty() ? "" : "; ") + ("tileset " + t.name + " tile " + ids);
+      if (!ids.empty()) where += (where.empty() ? "" : "; ") + ("tileset \"" + t.name + "\" tile " + ids);
     }
-    ImportWarn(b->report, "animation frames last different times (" + where + "); Tessel steps them all every " +
+    ImportWarn(b->report, "animation frame durations differ (" + where + "); Tessel steps them all every " +
                               std::to_string(b->result->interval) +
                               " ms, repeating a frame for each whole interval it lasts");
   }
