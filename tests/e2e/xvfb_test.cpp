@@ -1,7 +1,7 @@
 // The real tessel binary as a person would use it: started on the demo under
 // Xvfb, driven with xdotool, watched through screenshots (ImageMagick import).
 // Skipped where Xvfb, xdotool, xwininfo or ImageMagick is missing. Screenshots
-// are kept in the build directory under e2e/.
+// and what tessel printed are kept in the build directory under e2e/.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -144,7 +144,50 @@ class XvfbTest : public ::testing::Test {
 
   // What tessel printed in its run NAME, for failure messages.
   static std::string Log(const std::string& name) {
-    return "; tessel printed: \"" + Shell("cat '" + ShotDir() + "/" + name + ".log' 2>/dev/null") + "\"";
+    return "; tessel printed: \"" + Printed(name) + "\"";
+  }
+  static std::string Printed(const std::string& name) {
+    return Shell("cat '" + ShotDir() + "/" + name + ".log' 2>/dev/null");
+  }
+
+  // Tessel ended with code 0 within LIMIT, and no X error reached its output.
+  void ExpectEndsWithZero(const std::string& name, std::chrono::milliseconds limit, const std::string& when) {
+    EXPECT_EQ(WaitTessel(limit), 0) << "tessel did not end with code 0 " << when << Log(name);
+    EXPECT_EQ(Printed(name).find("X Error"), std::string::npos) << Log(name);
+  }
+
+  // Presses and lets go of a key as a person would: it goes to the window
+  // that has the keyboard, not to a window named by the sender.
+  void Press(const std::string& key) {
+    X("xdotool keydown " + key);
+    std::this_thread::sleep_for(120ms);
+    X("xdotool keyup " + key);
+  }
+
+  // Starts the window manager the tests use and waits until it has taken the
+  // display; fails the test when none runs.
+  void StartWindowManager() {
+    ASSERT_TRUE(Have("openbox")) << "no window manager to test with (scripts/setup installs openbox)";
+    wm_ = fork();
+    if (wm_ == 0) {
+      setenv("DISPLAY", display_.c_str(), 1);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execlp("openbox", "openbox", "--sm-disable", nullptr);
+      _exit(127);
+    }
+    auto end = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < end) {
+      if (X("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos) return;
+      int status;
+      if (waitpid(wm_, &status, WNOHANG) == wm_) {
+        wm_ = 0;
+        break;
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+    FAIL() << "the window manager is not running";
   }
 
   // Waits for tessel to end; its exit code, or -1 when it is still running.
@@ -286,7 +329,7 @@ TEST_F(XvfbTest, DemoShowsTheMapScrollsRightAndEndsOnEscape) {
   EXPECT_NE(WhiteMask(moved, 10, 28, 160, 48), posLine) << "the position line did not change";
 
   Hold("Escape", 300ms);
-  EXPECT_EQ(WaitTessel(10s), 0) << "tessel did not end with code 0 on Escape";
+  ExpectEndsWithZero("demo", 10s, "on Escape");
 }
 
 TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
@@ -297,8 +340,9 @@ TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
   Shot shot = Screenshot("missing-map-box");
   EXPECT_GT(Lit(shot), 0.0);
   EXPECT_EQ(WaitTessel(200ms), -1) << "tessel must wait for the box to be closed";
-  X("xdotool key --window " + box + " Return");
-  EXPECT_EQ(WaitTessel(10s), 0) << "tessel did not end with code 0 after the box";
+  // Without a window manager too the box has the keyboard: Return closes it.
+  Press("Return");
+  ExpectEndsWithZero("missing-map", 10s, "after Return in the box");
 
   // A missing tile image gives a box of the same size with another number: the
   // text shown depends on the error number.
@@ -311,7 +355,7 @@ TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
   std::this_thread::sleep_for(500ms);
   Shot shot5 = Screenshot("missing-tile-box");
   X("xdotool key --window " + box2 + " Return");
-  EXPECT_EQ(WaitTessel(10s), 0);
+  ExpectEndsWithZero("missing-tile", 10s, "after the box");
   Shell("rm -rf " + tiles);
   EXPECT_GT(Changed(shot, shot5), 0.0) << "the boxes for errors 2 and 5 look the same";
 }
@@ -341,41 +385,77 @@ TEST_F(XvfbWithoutCoreFontsTest, ErrorBoxIsStillShown) {
   EXPECT_GT(dark, 10) << "no text in the box";
 
   EXPECT_EQ(WaitTessel(200ms), -1) << "tessel must wait for the box to be closed";
-  X("xdotool key --window " + box + " Return");
-  EXPECT_EQ(WaitTessel(10s), 0) << "tessel did not end with code 0 after the box";
+  Press("Return");
+  ExpectEndsWithZero("fontless", 10s, "after Return in the box");
 }
 
+// Under a window manager the window covers the screen without a frame, and
+// an error box shows above it and takes Return.
 TEST_F(XvfbTest, DemoUnderAWindowManager) {
-  if (!Have("twm")) GTEST_SKIP() << "no window manager to test with (apt-get install twm)";
-  wm_ = fork();
-  if (wm_ == 0) {
-    setenv("DISPLAY", display_.c_str(), 1);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    execlp("twm", "twm", nullptr);
-    _exit(127);
-  }
-  std::this_thread::sleep_for(500ms);
+  StartWindowManager();
+  if (HasFatalFailure()) return;
   StartTessel({"demo.map", "1024", "768", "120"}, "demo-wm");
   std::string window = ExpectTesselWindow("demo-wm");
   if (window.empty()) return;
   std::this_thread::sleep_for(1500ms);
+  std::string geometry = X("xwininfo -id " + window);
+  EXPECT_NE(geometry.find("Absolute upper-left X:  0\n"), std::string::npos) << geometry;
+  EXPECT_NE(geometry.find("Absolute upper-left Y:  0\n"), std::string::npos) << geometry;
+  EXPECT_NE(geometry.find("Width: 1024\n"), std::string::npos) << geometry;
+  EXPECT_NE(geometry.find("Height: 768\n"), std::string::npos) << geometry;
   Shot start = Screenshot("demo-wm-start");
   ASSERT_EQ(start.width, 1024);
   EXPECT_GT(Lit(start), 0.9);
-  // twm ignores the borderless hint and adds its title bar, so the frame is
-  // not at the screen's corner here; compare whole screenshots instead.
-  // twm gives the keyboard to the window under the pointer.
-  X("xdotool mousemove 512 384");
-  X("xdotool windowfocus --sync " + window);
+  // No title bar above the frame: the overlay is at the screen's corner, and
+  // the frame's last rows are on the screen's last rows.
+  EXPECT_GT(Count(WhiteMask(start, 10, 8, 160, 28)), 15) << "no \"ESC Quit\" at the top left";
+  size_t bottomLit = 0;
+  for (int x = 0; x < 1024; x++) bottomLit += start.At(x, 767) != 0;
+  EXPECT_GT(bottomLit, 900u) << "the bottom row is not the frame's";
+
+  X("xdotool windowactivate --sync " + window);
   Hold("Right", 1200ms);
   std::this_thread::sleep_for(300ms);
   Shot moved = Screenshot("demo-wm-right");
   ASSERT_EQ(moved.width, 1024);
   EXPECT_GT(Changed(start, moved), 0.3) << "holding Right did not move the view";
   Hold("Escape", 300ms);
-  EXPECT_EQ(WaitTessel(10s), 0);
+  ExpectEndsWithZero("demo-wm", 10s, "on Escape");
+
+  // The error box of a missing map comes up above the full-screen window.
+  StartTessel({"no-such.map", "1024", "768", "120"}, "missing-map-wm");
+  std::string box = FindWindow("Fehlermeldung", 10s);
+  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("missing-map-wm");
+  std::this_thread::sleep_for(1000ms);
+  std::string state = X("xwininfo -id " + box);
+  EXPECT_NE(state.find("IsViewable"), std::string::npos) << state;
+  Shot shot = Screenshot("missing-map-wm-box");
+  ASSERT_EQ(shot.width, 1024);
+  EXPECT_GT(Lit(shot), 0.01) << "the box is not on the screen";
+  EXPECT_EQ(WaitTessel(200ms), -1) << "tessel must wait for the box to be closed";
+  Press("Return");
+  ExpectEndsWithZero("missing-map-wm", 10s, "after Return in the box");
+}
+
+// No display that a person could see: error 1, its text on standard error,
+// at once (never a run on a driver that shows nothing).
+TEST(UnusableDisplayTest, EndsWithErrorOne) {
+  struct stat st;
+  ASSERT_EQ(stat((std::string(TESSEL_BINARY_DIR) + "/tessel").c_str(), &st), 0) << "tessel is not built";
+  int number = 99;
+  while (stat(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), &st) == 0 ||
+         stat(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), &st) == 0)
+    number++;
+  for (const std::string& display : {"DISPLAY=:" + std::to_string(number), std::string("-u DISPLAY")}) {
+    std::string command = "cd '" + std::string(TESSEL_SOURCE_DIR) + "/demo' && timeout 20 env -u WAYLAND_DISPLAY " +
+                          display + " '" + TESSEL_BINARY_DIR + "/tessel' demo.map 1024 768 120 2>&1";
+    auto begin = std::chrono::steady_clock::now();
+    int code = -1;
+    std::string out = Shell(command, &code);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 10s) << display;
+    EXPECT_EQ(code, 0) << display << "; tessel printed: \"" << out << "\"";
+    EXPECT_NE(out.find("Fehlermeldung: Fehlernummer:1\n"), std::string::npos) << display << "; tessel printed: \"" << out << "\"";
+  }
 }
 
 }  // namespace
