@@ -29,6 +29,9 @@ void BackendReleaseMode();
 // Makes a frame visible and waits for it to be shown (the frame pace).
 // Rows are `pitch` bytes apart; pixels are in the formats of the surfaces.
 void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t height, int32_t depth);
+// Waits about one display refresh, as a flip would, for a frame that is not
+// shown.
+void BackendWaitRefresh();
 // The held keys, 0x80 per held key in the DIK numbering (all 256 written).
 void BackendReadKeys(uint8_t keys[256]);
 // The one window (the first created) was shown or hidden, or retitled.
