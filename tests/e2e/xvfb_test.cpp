@@ -30,6 +30,8 @@ struct Shot {
   }
 };
 
+double Lit(const Shot& s);
+
 // Runs a shell command; returns its standard output, *code its exit status.
 std::string Shell(const std::string& command, int* code = nullptr) {
   std::string out;
@@ -245,6 +247,20 @@ class XvfbTest : public ::testing::Test {
     return shot;
   }
 
+  // Screenshots until the map is on the screen (loading the demo's tiles takes
+  // a while on a loaded machine), at most 30 s; the last one.
+  Shot WaitForMap(const std::string& name) {
+    auto end = std::chrono::steady_clock::now() + 30s;
+    Shot shot = Screenshot(name);
+    while (Lit(shot) <= 0.9 && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(300ms);
+      shot = Screenshot(name);
+    }
+    // One more second, so the frame counter has published its first count.
+    std::this_thread::sleep_for(1200ms);
+    return Screenshot(name);
+  }
+
   // Presses a key long enough for a once-per-frame poll to see it.
   void Hold(const std::string& key, std::chrono::milliseconds time) {
     X("xdotool keydown " + key);
@@ -308,8 +324,7 @@ TEST_F(XvfbTest, DemoShowsTheMapScrollsRightAndEndsOnEscape) {
   StartTessel({"demo.map", "1024", "768", "120"}, "demo");
   std::string window = ExpectTesselWindow("demo");
   if (window.empty()) return;
-  std::this_thread::sleep_for(1500ms);
-  Shot start = Screenshot("demo-start");
+  Shot start = WaitForMap("demo-start");
   ASSERT_EQ(start.width, 1024);
   EXPECT_GT(Lit(start), 0.9) << "the frame is mostly black";
   // The three overlay lines are drawn in white at the top left.
@@ -397,13 +412,12 @@ TEST_F(XvfbTest, DemoUnderAWindowManager) {
   StartTessel({"demo.map", "1024", "768", "120"}, "demo-wm");
   std::string window = ExpectTesselWindow("demo-wm");
   if (window.empty()) return;
-  std::this_thread::sleep_for(1500ms);
+  Shot start = WaitForMap("demo-wm-start");
   std::string geometry = X("xwininfo -id " + window);
   EXPECT_NE(geometry.find("Absolute upper-left X:  0\n"), std::string::npos) << geometry;
   EXPECT_NE(geometry.find("Absolute upper-left Y:  0\n"), std::string::npos) << geometry;
   EXPECT_NE(geometry.find("Width: 1024\n"), std::string::npos) << geometry;
   EXPECT_NE(geometry.find("Height: 768\n"), std::string::npos) << geometry;
-  Shot start = Screenshot("demo-wm-start");
   ASSERT_EQ(start.width, 1024);
   EXPECT_GT(Lit(start), 0.9);
   // No title bar above the frame: the overlay is at the screen's corner, and
