@@ -7,13 +7,17 @@
 #include <vector>
 
 #include "tools/tessel-map/map_source.h"
+#include "tools/version.h"
 
 namespace {
 
+const char MapToolUsageText[] =
+    "usage: tessel-map build SOURCE -o FILE   compile map source into a binary map\n"
+    "       tessel-map dump FILE              print a binary map as map source, with warnings\n"
+    "       tessel-map --help | --version\n";
+
 int MapToolUsage() {
-  std::fprintf(stderr,
-               "usage: tessel-map build SOURCE -o FILE   compile map source into a binary map\n"
-               "       tessel-map dump FILE              print a binary map as map source, with warnings\n");
+  std::fputs(MapToolUsageText, stderr);
   return 2;
 }
 
@@ -70,6 +74,14 @@ int MapToolDump(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(MapToolUsageText, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("tessel-map %s\n", TesselVersion);
+    return 0;
+  }
   if (argc == 3 && std::strcmp(argv[1], "dump") == 0) return MapToolDump(argv[2]);
   if (argc == 5 && std::strcmp(argv[1], "build") == 0) {
     if (std::strcmp(argv[3], "-o") == 0) return MapToolBuild(argv[2], argv[4]);
