@@ -123,16 +123,18 @@ class XvfbTest : public ::testing::Test {
     return Shell("DISPLAY=" + display_ + " " + command + " 2>/dev/null", code);
   }
 
-  // Starts tessel in DIR (the demo by default) with the arguments; its output
-  // goes to e2e/NAME.log.
+  // Starts tessel in DIR (the demo by default) with the arguments and the
+  // environment variables NAME=VALUE in ENV; its output goes to e2e/NAME.log.
   void StartTessel(const std::vector<std::string>& args, const std::string& name,
-                   std::string demo = std::string(TESSEL_SOURCE_DIR) + "/demo") {
+                   std::string demo = std::string(TESSEL_SOURCE_DIR) + "/demo",
+                   const std::vector<std::string>& env = {}) {
     std::string binary = std::string(TESSEL_BINARY_DIR) + "/tessel";
     std::string log = ShotDir() + "/" + name + ".log";
     tessel_ = fork();
     if (tessel_ == 0) {
       if (chdir(demo.c_str()) != 0) _exit(126);
       setenv("DISPLAY", display_.c_str(), 1);
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
       int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(out, 1);
       dup2(out, 2);
@@ -373,6 +375,27 @@ TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
   ExpectEndsWithZero("missing-tile", 10s, "after the box");
   Shell("rm -rf " + tiles);
   EXPECT_GT(Changed(shot, shot5), 0.0) << "the boxes for errors 2 and 5 look the same";
+}
+
+// An X error (here: after every window destroyed, a request for it) does not
+// end tessel; Xlib's own handler would end it with code 1.
+TEST_F(XvfbTest, XErrorsDoNotEndTessel) {
+  const std::string library = ShotDir() + "/x-error-after-destroy.so";
+  int code = -1;
+  std::string built = Shell("c++ -shared -fPIC -o '" + library + "' '" + TESSEL_SOURCE_DIR +
+                                "/tests/e2e/shim/x_error_after_destroy.cpp' -ldl 2>&1",
+                            &code);
+  ASSERT_EQ(code, 0) << built;
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  // The sanitizer runtime would refuse a library loaded before it.
+  std::string asanOptions = std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0";
+  StartTessel({"no-such.map", "1024", "768", "120"}, "x-error", std::string(TESSEL_SOURCE_DIR) + "/demo",
+              {"LD_PRELOAD=" + library, asanOptions});
+  std::string box = FindWindow("Fehlermeldung", 20s);
+  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("x-error");
+  std::this_thread::sleep_for(500ms);
+  Press("Return");
+  ExpectEndsWithZero("x-error", 10s, "after X errors");
 }
 
 // A window system without the X core fonts cannot show SDL's own box; Tessel
