@@ -39,14 +39,13 @@ void TileAnimate(int16_t interval) {
   L for (int32_t k = 1; k <= AnimatedTileCount; k++) {
     L int32_t t = AnimatedTileList[k];
     L TileType* type = &TileTypes[t];
-    // Frames past the last tile type are left out: the cycle wraps to t after
-    // tile type N, so no current image ever names a tile type the map lacks.
-    L int32_t last = t + type->frameCount - 1;
-    L if (last > Map.tileTypeCount) {
-      L last = Map.tileTypeCount;
-    }
-    L if (type->currentImage < last) {
-      L type->currentImage = (int16_t)(type->currentImage + 1);
+    // The cycle is t .. t + F - 1 whether or not those tile types exist: a frame
+    // past the last one names no tile type and draws nothing (a blinking tile).
+    // The frame is counted from t in 16 bits, so a cycle that runs past 32767
+    // wraps the current image but still steps through its F frames.
+    L int32_t frame = (uint16_t)((uint16_t)type->currentImage - (uint16_t)t);
+    L if (frame < type->frameCount - 1) {
+      L type->currentImage = (int16_t)(uint16_t)(t + frame + 1);
     } else {
       L type->currentImage = (int16_t)t;
     }

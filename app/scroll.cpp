@@ -111,7 +111,13 @@ void LayerDraw(int8_t number) {
       L if (x > INT32_MAX) {
         L continue;
       }
-      L MapCellDraw(TileSpriteBase + TileTypes[tile].currentImage, (int32_t)x, (int32_t)y);
+      // An image outside 1 .. N (a frame past the last tile type, or 0 for a
+      // tile type of no frames) names no tile sprite and draws nothing.
+      L int32_t image = TileTypes[tile].currentImage;
+      L if (image <= 0 || image > tileTypeCount) {
+        L continue;
+      }
+      L MapCellDraw(TileSpriteBase + image, (int32_t)x, (int32_t)y);
     }
   }
 }

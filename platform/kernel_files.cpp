@@ -120,8 +120,8 @@ bool ShareConflict(dev_t device, ino_t inode, DWORD access, DWORD share) {
 
 }  // namespace
 
-// Opens or creates a file; INVALID_HANDLE_VALUE on failure (missing file,
-// folder, sharing conflict, unknown disposition).
+// Opens or creates a regular file; INVALID_HANDLE_VALUE on failure (missing
+// file, folder, FIFO, device or socket, sharing conflict, unknown disposition).
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition,
                    DWORD attributes, HANDLE templateFile) {
   (void)security;
@@ -149,14 +149,16 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
     default: return INVALID_HANDLE_VALUE;
   }
   std::string path = ResolvePath(name);
+  // Opened without blocking: a FIFO or a device would otherwise wait for good
+  // in open or read. Only regular files are files here; anything else is refused.
   int fd;
-  do fd = open(path.c_str(), flags, 0666);
+  do fd = open(path.c_str(), flags | O_NONBLOCK, 0666);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) return INVALID_HANDLE_VALUE;
   struct stat st;
   // Truncation waits until sharing is known to allow the open.
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || ShareConflict(st.st_dev, st.st_ino, access, share) ||
-      (truncate && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ShareConflict(st.st_dev, st.st_ino, access, share) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
     close(fd);
     return INVALID_HANDLE_VALUE;
   }

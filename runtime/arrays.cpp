@@ -18,12 +18,14 @@ constexpr int64_t ArrayBytesMax = int64_t(UINT32_MAX) - int64_t(sizeof(ArrayHead
 }  // namespace
 
 // A zeroed array of count elements plus one spare, stored in *variable and
-// returned; null (also stored) when the sizes are negative or the heap is exhausted.
+// returned; null (also stored) when the heap is exhausted or the sizes are
+// negative. Count -1 (upper bound -2) is the valid empty array: no elements,
+// the spare only, so that a caller can tell it from an exhausted heap.
 void* ArrayAlloc(int32_t count, int32_t recordSize, const StringFieldEntry* stringFields, void** variable,
                  int32_t typeCode) {
   void* elements = nullptr;
   int64_t bytes = (int64_t(count) + 1) * int64_t(recordSize);
-  if (count >= 0 && recordSize >= 0 && bytes <= ArrayBytesMax) {
+  if (count >= -1 && recordSize >= 0 && bytes <= ArrayBytesMax) {
     ArrayHeader* header = static_cast<ArrayHeader*>(
         HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, sizeof(ArrayHeader) + size_t(bytes)));
     if (header) {

@@ -194,24 +194,29 @@ int32_t FileReadBlock(int32_t number, void* destination, int32_t bytes) {
 }
 
 // Appends the next text line (ended by CR LF, LF, CR, a zero byte or the end
-// of the file), converted from UTF-8, at position (the fill position).
+// of the file), converted from UTF-8, at position (the fill position). A
+// MainHeap that cannot hold the line ends the run: a line cut short or left
+// empty would be read as other map data.
 void FileReadLine(int32_t number, int32_t position) {
-  int32_t size = FileBufferSize;
+  int64_t size = FileBufferSize;
   uint8_t* text = static_cast<uint8_t*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, size_t(size)));
+  if (!text) RuntimeOutOfMemory("the MainHeap cannot supply a text line's buffer");
   FileRecord* record = RecordOf(number);
-  if (text && record) {
-    int32_t length = 0;
+  if (record) {
+    int64_t length = 0;
     uint8_t byte = 0;
     for (;;) {
       byte = 0;
       if (FileBufferRead(record, &byte, 1) == 0 || byte == 0 || byte == 13 || byte == 10) break;
       text[length++] = byte;
-      // Kept one byte short of full so the text stays zero-terminated.
+      // Kept one byte short of full so the text stays zero-terminated; the
+      // buffer doubles, so a long line costs linear time.
       if (length == size - 1) {
-        uint8_t* larger = static_cast<uint8_t*>(HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, text, size_t(size) + 4096));
-        if (!larger) break;
+        if (size > INT32_MAX / 2) RuntimeOutOfMemory("a text line exceeds 1 GiB");
+        uint8_t* larger = static_cast<uint8_t*>(HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, text, size_t(size) * 2));
+        if (!larger) RuntimeOutOfMemory("the MainHeap cannot grow a text line's buffer");
         text = larger;
-        size += 4096;
+        size *= 2;
       }
     }
     if (byte == 13) {
@@ -225,14 +230,14 @@ void FileReadLine(int32_t number, int32_t position) {
       }
     }
   }
-  const char* bytes = text ? reinterpret_cast<const char*>(text) : "";
+  const char* bytes = reinterpret_cast<const char*>(text);
   int n = MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
   char16_t* out = StrReserve(n > 0 ? n - 1 : 0, position);
   if (n <= 0 || MultiByteToWideChar(CP_UTF8, 0, bytes, -1, out, n) != n) {
     StringBufferFill = position;
     *out = 0;
   }
-  if (text) HeapFree(MainHeap, 0, text);
+  HeapFree(MainHeap, 0, text);
 }
 
 // Flushes and closes the file under number; a number not open does nothing.

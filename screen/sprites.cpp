@@ -152,11 +152,37 @@ IDirectDrawSurface7* SpriteSurfaceCreate(Sprite* sprite, int32_t width, int32_t 
   return surface;
 }
 
-// Ends a failed load: frees the pixel buffer, and a sprite asked for with -1
-// (whose number the caller never learns) together with its record.
+// Sprite memory in use: every surface is charged 4 bytes per pixel of its
+// full size, whatever the display depth, from its creation to SpriteFree.
+// The count belongs to the sprite table it was made for.
+static int64_t SpriteBytesInUse;
+static const ObjectTable* SpriteBytesTable;
+
+static int64_t SpriteCharge(int32_t width, int32_t height) { return static_cast<int64_t>(width) * height * 4; }
+
+int64_t SpriteMemoryInUse() {
+  if (SpriteBytesTable != SpriteTable) {
+    SpriteBytesTable = SpriteTable;
+    SpriteBytesInUse = 0;
+  }
+  return SpriteBytesInUse;
+}
+
+// 1 when a width x height sprite, made through a working buffer of buffer
+// bytes, keeps every sprite together within SPRITE_MEMORY_BUDGET. Asked
+// before anything is allocated, so that many large images cannot exhaust the
+// machine between them.
+static int32_t SpriteBudgetAllows(int32_t width, int32_t height, int64_t buffer) {
+  return SpriteMemoryInUse() + SpriteCharge(width, height) + buffer <= SPRITE_MEMORY_BUDGET;
+}
+
+// Ends a failed load: frees the pixel buffer. A sprite asked for with -1
+// (whose number the caller never learns) goes with its record, and so does
+// the record of a reused dynamic number: a listed record without a surface
+// would be visited by the save and restore walks and never freed.
 static intptr_t SpriteLoadFail(int32_t number, int32_t chosen, Sprite* sprite, uint8_t* buffer) {
   if (buffer) HeapFree(MainHeap, 0, buffer);
-  if (number == -1) {
+  if (number < 0) {
     if (sprite->surface)
       SpriteFree(chosen);
     else
@@ -186,7 +212,11 @@ intptr_t SpriteFromMemory(int32_t number, const uint8_t* image, uint32_t size, i
     height = bmp.height;
     bits = bmp.bits;
     bottomUp = !bmp.topDown;
-    if (DisplayDepth == 8 || bits > 8) {
+    bool expand = DisplayDepth != 8 && bits <= 8;
+    int64_t expanded = static_cast<int64_t>(SpriteRowSize(width, 24)) * (static_cast<int64_t>(height) + 1);
+    if (!SpriteBudgetAllows(width, height, expand ? expanded : 0))
+      return SpriteLoadFail(number, chosen, sprite, nullptr);
+    if (!expand) {
       pixels = bmp.pixels;
     } else {
       int32_t rowSize = SpriteRowSize(width, 24);
@@ -211,6 +241,10 @@ intptr_t SpriteFromMemory(int32_t number, const uint8_t* image, uint32_t size, i
     bits = kind == 2 ? 32 : 24;
     bottomUp = 0;
     int32_t rowSize = SpriteRowSize(width, bits);
+    if (!SpriteBudgetAllows(width, height, static_cast<int64_t>(rowSize) * (static_cast<int64_t>(height) + 1))) {
+      ImageDecoderDecode(nullptr, 0);
+      return SpriteLoadFail(number, chosen, sprite, nullptr);
+    }
     // Zeroed, so that rows a damaged image never delivers read as black.
     buffer = static_cast<uint8_t*>(
         HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, static_cast<size_t>(rowSize) * (static_cast<size_t>(height) + 1)));
@@ -224,6 +258,8 @@ intptr_t SpriteFromMemory(int32_t number, const uint8_t* image, uint32_t size, i
 
   IDirectDrawSurface7* surface = SpriteSurfaceCreate(sprite, width, height, bits, flags);
   if (!surface) return SpriteLoadFail(number, chosen, sprite, buffer);
+  SpriteMemoryInUse();
+  SpriteBytesInUse += SpriteCharge(sprite->fullWidth, sprite->fullHeight);
   if (surface->Lock(nullptr, &ScreenSurfaceDesc, DDLOCK_WAIT, nullptr) != DD_OK || !ScreenSurfaceDesc.lpSurface)
     return SpriteLoadFail(number, chosen, sprite, buffer);
   SpritePixelsConvert(static_cast<uint8_t*>(ScreenSurfaceDesc.lpSurface), ScreenSurfaceDesc.lPitch, pixels, width,
@@ -295,6 +331,10 @@ int32_t SpriteFree(int32_t number) {
   Sprite* sprite = SpriteGet(number);
   if (!sprite) return 0;
   sprite->surface->Release();
+  if (SpriteMemoryInUse() > 0) {
+    SpriteBytesInUse -= SpriteCharge(sprite->fullWidth, sprite->fullHeight);
+    if (SpriteBytesInUse < 0) SpriteBytesInUse = 0;
+  }
   if (sprite->savedPixels) HeapFree(MainHeap, 0, sprite->savedPixels);
   return ObjectRelease(SpriteTable, number);
 }
@@ -303,7 +343,7 @@ int32_t SpriteFree(int32_t number) {
 // surface; a sprite for which any step fails is skipped.
 static int32_t SpriteSaveOne(int32_t, void* record, void*) {
   Sprite* sprite = static_cast<Sprite*>(record);
-  if (sprite->savedPixels || !DirectDrawInterface) return 1;
+  if (!sprite->surface || sprite->savedPixels || !DirectDrawInterface) return 1;
   DDSURFACEDESC2 desc =
       SpriteSurfaceDesc(sprite->fullWidth, sprite->fullHeight, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY);
   IDirectDrawSurface7* copy = nullptr;
@@ -335,6 +375,7 @@ void SpriteSaveAll() {
 // Restores a lost surface and writes the saved pixels back into it.
 static int32_t SpriteRestoreOne(int32_t, void* record, void*) {
   Sprite* sprite = static_cast<Sprite*>(record);
+  if (!sprite->surface) return 1;
   if (sprite->surface->IsLost() == DDERR_SURFACELOST) sprite->surface->Restore();
   if (!sprite->savedPixels) return 1;
   if (sprite->surface->Lock(nullptr, &ScreenSurfaceDesc, DDLOCK_WAIT, nullptr) != DD_OK) return 1;

@@ -25,7 +25,15 @@ struct Sprite {
 #define SPRITE_MAX_SIDE 16384
 #define SPRITE_MAX_PIXELS (16 * 1024 * 1024)
 
+// Sprite memory all sprites together may take, at 4 bytes per pixel of each
+// surface; the image being loaded is counted with its working buffer. A load
+// that would pass it fails before it allocates.
+#define SPRITE_MEMORY_BUDGET (int64_t(256) * 1024 * 1024)
+
 extern DDCOLORKEY SpriteKeyDefault;
+
+// The sprite memory charged to the sprites that exist now, in bytes.
+int64_t SpriteMemoryInUse();
 
 // 0 on failure; for a given number the surface pointer, for -1 the number chosen.
 intptr_t SpriteLoad(int32_t number, const char16_t* fileName);

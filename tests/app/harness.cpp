@@ -4,10 +4,13 @@
 
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -126,6 +129,12 @@ void TestDir::Tile(const std::string& name, int32_t width, int32_t height,
   std::ofstream(path + "/Tiles/" + name, std::ios::binary).write((const char*)b.bytes.data(), b.bytes.size());
 }
 
+void TestDir::File(const std::string& relative, const std::vector<uint8_t>& bytes) const {
+  std::ofstream(path + "/" + relative, std::ios::binary).write((const char*)bytes.data(), bytes.size());
+}
+
+void TestDir::Fifo(const std::string& relative) const { mkfifo((path + "/" + relative).c_str(), 0600); }
+
 Rgb Picture::At(int32_t x, int32_t y) const {
   if (x < 0 || y < 0 || x >= width || y >= height) return {1, 2, 3};
   const uint8_t* p = &bgr[((size_t)y * width + x) * 3];
@@ -154,6 +163,7 @@ struct SharedRun {
   float layerFactor;
   uint32_t layerBlockSize;
   char text1[64], text2[64], text3[64], background[64], layerName[64], tileImage[64];
+  char records[32768];
   SharedPicture last, captured;
 };
 
@@ -168,6 +178,63 @@ HRESULT CountingCellDraw(int32_t number, int32_t x, int32_t y) {
   Shared->frames[Shared->frameCount < MaxFrames ? Shared->frameCount : MaxFrames - 1].cells += 1;
   return SpriteDrawKeyed(number, x, y);
 }
+
+// FNV-1a over bytes, continued from hash.
+uint64_t Fnv(uint64_t hash, const void* data, size_t bytes) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < bytes; i++) hash = (hash ^ p[i]) * 1099511628211ull;
+  return hash;
+}
+
+uint64_t FnvText(uint64_t hash, const char16_t* text) {
+  size_t n = 0;
+  while (text != nullptr && text[n] != 0) n++;
+  hash = Fnv(hash, &n, sizeof n);
+  return Fnv(hash, text, n * 2);
+}
+
+// The map records in text, written once into the shared record.
+void DigestRecords() {
+  SharedRun* s = Shared;
+  if (s->records[0] != 0) return;
+  std::string out;
+  char line[512];
+  uint64_t texts = 1469598103934665603ull;
+  for (const char16_t* text : {Map.text1, Map.text2, Map.text3, Map.background}) texts = FnvText(texts, text);
+  std::snprintf(line, sizeof line, "map %d %d layers %d tiles %d start %d %d step %d view %d %d texts %016llx\n",
+                Map.mapWidth, Map.mapHeight, Map.layerCount, Map.tileTypeCount, Map.startX, Map.startY,
+                Map.scrollStep, Map.viewX, Map.viewY, (unsigned long long)texts);
+  out += line;
+  for (int32_t i = 0; i < Map.layerCount && MapLayers != nullptr; i++) {
+    const MapLayer& layer = MapLayers[i];
+    uint32_t factor;
+    std::memcpy(&factor, &layer.scrollFactor, 4);
+    uint32_t size = BlockSize(layer.cells);
+    std::snprintf(line, sizeof line,
+                  "layer %d name %016llx cells %d %d tile %d %d factor %08x planes %d offset %d %d block %u %016llx\n",
+                  i, (unsigned long long)FnvText(1469598103934665603ull, layer.name), layer.width, layer.height,
+                  layer.tileWidth, layer.tileHeight, factor, layer.extraPlanes, layer.offsetX, layer.offsetY, size,
+                  (unsigned long long)Fnv(1469598103934665603ull, layer.cells, layer.cells ? size : 0));
+    out += line;
+  }
+  uint64_t tiles = 1469598103934665603ull;
+  for (int32_t t = 1; t <= Map.tileTypeCount && TileTypes != nullptr; t++) {
+    const TileType& type = TileTypes[t];
+    tiles = FnvText(tiles, type.image);
+    int32_t fields[3] = {type.frameCount, type.currentImage, type.spare};
+    tiles = Fnv(tiles, fields, sizeof fields);
+  }
+  uint64_t animated = Fnv(1469598103934665603ull, &AnimatedTileCount, sizeof AnimatedTileCount);
+  for (int32_t k = 1; k <= AnimatedTileCount && AnimatedTileList != nullptr; k++)
+    animated = Fnv(animated, &AnimatedTileList[k], 2);
+  std::snprintf(line, sizeof line, "tile types %016llx animated %d %016llx background %d %s\n",
+                (unsigned long long)tiles, AnimatedTileCount, (unsigned long long)animated, BackgroundMode,
+                BackgroundSprite != 0 ? "sprite" : "no sprite");
+  out += line;
+  std::snprintf(s->records, sizeof s->records, "%s", out.c_str());
+}
+
+void DigestAtBox(const HeadlessMessageBox&, void*) { DigestRecords(); }
 
 void CopyText(char* destination, const char16_t* text) {
   int i = 0;
@@ -201,6 +268,7 @@ void ChildPoll(uint64_t poll, void*) {
 
 void ChildFlip(const HeadlessFrame& frame, void*) {
   SharedRun* s = Shared;
+  if (Options->digest) DigestRecords();
   if (s->frameCount == 0) {
     s->mapWidth = Map.mapWidth;
     s->mapHeight = Map.mapHeight;
@@ -269,6 +337,7 @@ void ChildAtExit() {
   HeadlessSetPollHook(ChildPoll, nullptr);
   HeadlessSetFlipHook(ChildFlip, nullptr);
   KernelOnExit(ChildAtExit);
+  if (options.digest) HeadlessSetMessageBoxHook(DigestAtBox, nullptr);
   if (options.countCells) MapCellDraw = CountingCellDraw;
   std::vector<std::string> args = options.args;
   args.insert(args.begin(), "tessel");
@@ -288,10 +357,14 @@ RunResult RunRunner(const TestDir& dir, const RunOptions& options) {
   if (memory == MAP_FAILED) return result;
   Shared = (SharedRun*)memory;
   std::fflush(stdout);
+  auto started = std::chrono::steady_clock::now();
   pid_t child = fork();
   if (child == 0) ChildRun(dir, options);
   int status = 0;
-  waitpid(child, &status, 0);
+  struct rusage usage = {};
+  wait4(child, &status, 0, &usage);
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.maxRssKb = usage.ru_maxrss;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) result.timedOut = true;
   SharedRun* s = Shared;
@@ -322,6 +395,7 @@ RunResult RunRunner(const TestDir& dir, const RunOptions& options) {
   result.background = s->background;
   result.layerName = s->layerName;
   result.tileImage = s->tileImage;
+  result.records = std::string(s->records, strnlen(s->records, sizeof s->records));
   for (auto [from, to] : {std::pair{&s->last, &result.last}, std::pair{&s->captured, &result.captured}}) {
     to->width = from->width;
     to->height = from->height;

@@ -61,6 +61,10 @@ struct TestDir {
   void Tile(const std::string& name, int32_t width, int32_t height, Rgb colour) const;
   void Tile(const std::string& name, int32_t width, int32_t height,
             const std::function<Rgb(int32_t, int32_t)>& pixel) const;
+  // Any file's bytes under a path relative to the directory.
+  void File(const std::string& relative, const std::vector<uint8_t>& bytes) const;
+  // A FIFO (named pipe) under a path relative to the directory.
+  void Fifo(const std::string& relative) const;
 };
 
 // One step of a key script: scan codes held for a number of frames.
@@ -81,6 +85,7 @@ struct RunOptions {
   int32_t captureFrame = 0;         // a frame (1-based) whose pixels are kept besides the last
   bool countCells = false;          // count the cells each frame draws
   bool faultAtFrame2 = false;       // a processor fault in the second frame's keyboard poll
+  bool digest = false;              // record RunResult::records
 };
 
 struct FrameInfo {
@@ -102,6 +107,8 @@ struct Picture {
 struct RunResult {
   int32_t exitCode = -1;            // -1: no normal exit
   bool timedOut = false;
+  int64_t maxRssKb = 0;             // the child's peak resident memory
+  double seconds = 0;               // the child's run time, wall clock
   std::vector<FrameInfo> frames;
   std::vector<std::string> boxes;   // "CAPTION: TEXT"
   // The loaded map, as the first frame saw it.
@@ -113,6 +120,10 @@ struct RunResult {
   float layerFactor = 0;
   uint32_t layerBlockSize = 0;
   std::string text1, text2, text3, background, layerName, tileImage;
+  // Every map record as the runner holds it at the first frame or the first
+  // message box, whichever comes first: header, layers (cell blocks hashed),
+  // tile types and the animated list (hashed), background (options.digest).
+  std::string records;
   Picture last, captured;
 };
 

@@ -217,4 +217,74 @@ TEST(MapLoad, FailuresEndWithTheirNumber) {
   }
 }
 
+// A FIFO opens without blocking and is refused like any file that is not a
+// regular file: as the map (2), as a tile (5), as the background (not drawn).
+TEST(MapLoad, FifosAreRefusedWithoutWaiting) {
+  TestDir dir;
+  dir.Fifo("Maps/pipe");
+  dir.Fifo("Tiles/pipe.bmp");
+  dir.Fifo("Tiles/sky.bmp");
+  dir.Tile("red.bmp", 32, 32, Red);
+  MapSpec pipeTile;
+  pipeTile.layers.push_back({1, 1, 32, 32, 1.0f, 0, {1}});
+  pipeTile.tiles.push_back({"pipe.bmp", 1});
+  dir.Map("pipe-tile", pipeTile);
+  MapSpec pipeSky;
+  pipeSky.width = 320;
+  pipeSky.height = 200;
+  pipeSky.background = "sky.bmp";
+  pipeSky.layers.push_back({1, 1, 32, 32, 1.0f, 0, {1}});
+  pipeSky.tiles.push_back({"red.bmp", 1});
+  dir.Map("pipe-sky", pipeSky);
+  for (auto [map, box] : {std::pair{"pipe", "Fehlermeldung: Fehlernummer:2"},
+                          std::pair{"pipe-tile", "Fehlermeldung: Fehlernummer:5"}}) {
+    SCOPED_TRACE(map);
+    RunResult run = RunRunner(dir, Args({map, "320", "200", "0"}));
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0], box);
+  }
+  RunResult run = RunRunner(dir, Args({"pipe-sky", "320", "200", "0"}));
+  EXPECT_FALSE(run.timedOut);
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_EQ(run.backgroundMode, -1);
+  EXPECT_EQ(run.backgroundSprite, 0);
+  ASSERT_EQ(run.frames.size(), 1u);
+  EXPECT_EQ(run.last.At(5, 28), Red);
+}
+
+// The tile images together may take a fixed amount of sprite memory: 40 tile
+// types naming one 1 KB run-length BMP of 4096 x 4096 end with error 5 at
+// once instead of taking gigabytes; the refusal comes before the pixels.
+TEST(MapLoad, TileImagesPastTheSpriteBudgetEndWithNumberFive) {
+  TestDir dir;
+  MapBytes bmp;
+  bmp.I8('B').I8('M').I32(54 + 1024 + 2).I32(0).I32(54 + 1024);
+  bmp.I32(40).I32(4096).I32(4096).I16(1).I16(8).I32(1).I32(2).I32(2835).I32(2835).I32(256).I32(0);
+  for (int i = 0; i < 256; i++) bmp.I32(i * 0x010101);
+  bmp.I8(0).I8(1);  // end of bitmap
+  dir.File("Tiles/big.bmp", bmp.bytes);
+  MapSpec spec;
+  for (int i = 0; i < 40; i++) spec.tiles.push_back({"big.bmp", 1});
+  dir.Map("amplify", spec);
+  EXPECT_LT(MapEncode(spec).bytes.size(), 500u);
+  RunResult run = RunRunner(dir, Args({"amplify", "320", "200", "0"}));
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0], "Fehlermeldung: Fehlernummer:5");
+  RecordProperty("seconds", std::to_string(run.seconds));
+  RecordProperty("peak_kb", std::to_string(run.maxRssKb));
+#ifdef TESSEL_SANITIZE
+  // The sanitizers keep freed blocks in quarantine and slow every step.
+  EXPECT_LT(run.seconds, 30.0);
+  EXPECT_LT(run.maxRssKb, 900 * 1024);
+#else
+  // About 0.35 s on an idle machine; the bound leaves room for a loaded one.
+  EXPECT_LT(run.seconds, 5.0);
+  EXPECT_LT(run.maxRssKb, 300 * 1000);
+#endif
+}
+
 }  // namespace

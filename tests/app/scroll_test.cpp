@@ -115,6 +115,37 @@ TEST(MapScroll, ParallaxRoundsHalfToEvenAndJumpsOnFirstKey) {
   }
 }
 
+// Factor 0 pins a layer in place; a factor above 1 outruns the view, and the
+// layer's cells end where its width ends (nothing past it is drawn).
+TEST(MapScroll, FactorZeroStaysAndFactorAboveOneOutrunsTheView) {
+  TestDir dir;
+  dir.Tile("red.bmp", 32, 32, Red);
+  dir.Tile("blue.bmp", 32, 32, Blue);
+  MapSpec spec = PlainMap(2000, 480, 8);
+  spec.layers[0].factor = 0.0f;
+  LayerSpec fast;
+  fast.width = 30;  // 960 pixels
+  fast.height = 15;
+  fast.factor = 1.5f;
+  fast.cells.assign(30 * 15, 2);
+  spec.layers.push_back(fast);
+  spec.tiles = {{"red.bmp", 1}, {"blue.bmp", 1}};
+  dir.Map("fast", spec);
+  RunResult run = RunKeys(dir, {"fast", "640", "480", "0"}, {{{KeyRight}, 50}});
+  ASSERT_EQ(run.exitCode, 0);
+  for (int32_t f = 0; f < 50; f++) {
+    EXPECT_EQ(run.frames[f].viewX, 8 * (f + 1));
+    EXPECT_EQ(run.frames[f].offsetX[0], 0);
+    EXPECT_EQ(run.frames[f].offsetX[1], 12 * (f + 1));
+  }
+  // View 400 (the Escape frame holds no arrow): the fast layer's offset is
+  // 600, so its last column ends at screen x 360 and the still layer shows behind.
+  ASSERT_EQ(run.frames[50].viewX, 400);
+  EXPECT_EQ(run.last.At(355, 200), Blue);
+  EXPECT_EQ(run.last.At(365, 200), Red);
+  EXPECT_EQ(run.last.At(639, 479), Red);
+}
+
 // 640 x 480 with 32-pixel tiles visits 22 x 17 cells per layer; partly
 // visible cells on both edges are drawn.
 TEST(LayerDraw, VisitsColumnsPlusOneByRowsPlusOne) {

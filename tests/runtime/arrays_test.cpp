@@ -74,6 +74,18 @@ TEST_F(Arrays, UpperBoundMinusOneGivesAnEmptyArray) {
   uint64_t before = KernelHeapBlockCount(StringHeap);
   ArrayFree(array);
   EXPECT_EQ(KernelHeapBlockCount(StringHeap), before);
+
+  // Upper bound -2: count -1, a valid array of no elements (null would read
+  // as an exhausted heap); it can be released and grown like any other.
+  array = nullptr;
+  ASSERT_NE(ArrayAlloc(-1, LayerSize, NameOnly, &array, 7), nullptr);
+  ASSERT_NE(array, nullptr);
+  ArrayHeader* header = static_cast<ArrayHeader*>(array) - 1;
+  EXPECT_EQ(header->count, -1);
+  EXPECT_EQ(HeapSize(MainHeap, 0, header), sizeof(ArrayHeader));
+  ArrayResize(2, &array);
+  EXPECT_EQ((static_cast<ArrayHeader*>(array) - 1)->count, 2);
+  ArrayFree(array);
 }
 
 TEST_F(Arrays, ResizeKeepsZeroesAndReleases) {

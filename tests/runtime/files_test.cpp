@@ -2,6 +2,7 @@
 // text lines, open and close under numbers, and the path lookup.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -118,6 +119,34 @@ TEST_F(Files, LongLinesInvalidUtf8AndByteOrderMark) {
   EXPECT_EQ(Line(1), Wide(longLine));
   EXPECT_EQ(Line(1), u"bad\uFFFD\uFFFD(end");
   EXPECT_EQ(Line(1), u"\u20AC\U0001F600");
+}
+
+// A megabyte line costs a handful of buffer enlargements, not one per 4096 bytes.
+TEST_F(Files, LongLineBufferGrowsGeometrically) {
+  std::string longLine(1 << 20, 'w');
+  auto name = Write("long.txt", longLine + "\nafter");
+  ASSERT_NE(FileOpenRead(1, name.c_str()), 0);
+  uint64_t before = KernelHeapAllocations();
+  EXPECT_EQ(Line(1), Wide(longLine));
+  EXPECT_LE(KernelHeapAllocations() - before, 12u);
+  EXPECT_EQ(Line(1), u"after");
+}
+
+// An exhausted MainHeap ends the run instead of handing out part of a line
+// (or none of it), which the map loader would read as other fields.
+TEST_F(Files, ExhaustedMainHeapEndsALineReadAtOnce) {
+  auto name = Write("long.txt", std::string(10000, 'q') + "\nrest");
+  for (int64_t allowed : {0, 1}) {
+    EXPECT_EXIT(
+        {
+          FileOpenRead(1, name.c_str());
+          KernelHeapFailAfter(allowed);
+          Line(1);
+          std::exit(0);
+        },
+        ::testing::ExitedWithCode(RUNTIME_EXIT_OUT_OF_MEMORY),
+        allowed == 0 ? "out of memory: the MainHeap cannot supply a text line" : "out of memory: the MainHeap cannot grow a text line");
+  }
 }
 
 TEST_F(Files, ReopeningANumberClosesTheOldFileOnlyOnSuccess) {

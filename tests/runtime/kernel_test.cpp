@@ -1,6 +1,8 @@
 // The kernel stand-ins the runtime relies on: heaps, code pages, the current
 // directory, files, built-in modules, version and exit.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -217,6 +219,36 @@ TEST(KernelFiles, SharingViolationDoesNotTruncate) {
   EXPECT_NE(both, INVALID_HANDLE_VALUE);
   CloseHandle(both);
   CloseHandle(reader);
+}
+
+// A FIFO, a directory or a device is not a file to read: the open comes back
+// at once (it does not wait for a writer) and is refused.
+TEST(KernelFiles, OnlyRegularFilesOpen) {
+  ScratchDir dir("kernelfifo");
+  ASSERT_EQ(mkfifo((dir.path / "pipe").c_str(), 0600), 0);
+  std::filesystem::create_directories(dir.path / "folder");
+  alarm(30);  // a blocking open would hang here
+  for (const char* name : {"pipe", "folder"}) {
+    std::u16string path = dir.WidePath(name);
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE)
+        << name;
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE)
+        << name;
+  }
+  EXPECT_EQ(CreateFileW(u"/dev/zero", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  alarm(0);
+  // A regular file still opens and reads as before.
+  std::ofstream(dir.path / "plain.bin") << "abc";
+  std::u16string plain = dir.WidePath("plain.bin");
+  HANDLE file = CreateFileW(plain.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  char buffer[4] = {};
+  DWORD done = 0;
+  EXPECT_EQ(ReadFile(file, buffer, 4, &done, nullptr), TRUE);
+  EXPECT_EQ(std::string(buffer, done), "abc");
+  CloseHandle(file);
 }
 
 void HookA() { std::fputs("A", stderr); }

@@ -359,6 +359,66 @@ TEST_F(SpriteTest, LostDisplayGivesEveryPixelBack) {
   EXPECT_EQ(Frame(0, 0), Grid[0]);
 }
 
+// A failed load under a reused dynamic number leaves no record: none for the
+// restore after a lost display to call through, none left in the list.
+TEST_F(SpriteTest, FailedReloadOfADynamicNumberLeavesNoRecord) {
+  Open();
+  ASSERT_NE(Load(1, PngOf(Grid, 5, 3)), 0);
+  uint64_t nodes = KernelHeapBlockCount(ObjectListHeap);
+  intptr_t dynamic = Load(-1, PngOf(Grid, 5, 3));
+  ASSERT_NE(dynamic, 0);
+  int32_t number = static_cast<int32_t>(dynamic);
+  int32_t count = SpriteCount();
+  EXPECT_EQ(Load(number, Bytes{'n', 'o', 'p', 'e'}), 0);
+  EXPECT_EQ(Get(number), nullptr);
+  EXPECT_EQ(ObjectFind(SpriteTable, number), nullptr);
+  EXPECT_EQ(SpriteCount(), count - 1);
+  EXPECT_EQ(KernelHeapBlockCount(ObjectListHeap), nodes);
+  EXPECT_EQ(SpriteFree(number), 0);
+
+  HeadlessSetForeground(false);
+  ScreenPresent();
+  HeadlessLoseDisplay();
+  HeadlessSetForeground(true);
+  ScreenPresent();  // the lost flip restores every sprite
+  ScreenPresent();
+  EXPECT_EQ(DisplayActive, 1);
+  EXPECT_EQ(Pixels(1), Grid);
+}
+
+// Every surface is charged at 4 bytes per pixel until it is freed; a load
+// that would pass the budget fails before it allocates its pixels.
+TEST_F(SpriteTest, SpriteMemoryIsChargedAndBounded) {
+  Open(16);
+  int64_t base = SpriteMemoryInUse();
+  ASSERT_NE(Load(1, PngOf(Grid, 5, 3)), 0);
+  intptr_t dynamic = Load(-1, BmpOf(Grid, 5, 3, 8));
+  ASSERT_NE(dynamic, 0);
+  EXPECT_EQ(SpriteMemoryInUse(), base + 2 * 5 * 3 * 4);
+  ASSERT_NE(Load(1, BmpOf(BlackWhite, 9, 2, 1)), 0);  // replaces the first
+  EXPECT_EQ(SpriteMemoryInUse(), base + (5 * 3 + 9 * 2) * 4);
+  SpriteFree(1);
+  SpriteFree(static_cast<int32_t>(dynamic));
+  EXPECT_EQ(SpriteMemoryInUse(), base);
+
+  // 4096 x 4096 8-bit run-length images of a few bytes each: 64 MiB of sprite
+  // memory and a 48 MiB expansion buffer apiece, so the fourth is refused.
+  std::vector<uint8_t> palette(1024, 0);
+  Bytes huge = BmpFile(4096, 4096, 8, 1, palette, Bytes{0, 1});
+  for (int32_t n = 10; n < 13; n++) ASSERT_NE(Load(n, huge), 0) << n;
+  EXPECT_EQ(SpriteMemoryInUse(), base + 3 * int64_t(4096) * 4096 * 4);
+  uint64_t blocks = KernelHeapBlockCount(MainHeap);
+  uint64_t allocations = KernelHeapAllocations();
+  EXPECT_EQ(Load(13, huge), 0);
+  EXPECT_EQ(Get(13), nullptr);
+  EXPECT_EQ(KernelHeapBlockCount(MainHeap), blocks);
+  EXPECT_LE(KernelHeapAllocations() - allocations, 1u);  // the sprite table's slot growth at most
+  for (int32_t n = 10; n < 13; n++) SpriteFree(n);
+  EXPECT_EQ(SpriteMemoryInUse(), base);
+  EXPECT_NE(Load(13, huge), 0);
+  SpriteFree(13);
+}
+
 TEST_F(SpriteTest, LoadsFromFiles) {
   Open();
   std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tessel_sprites_" + std::to_string(::getpid()));

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -178,8 +179,9 @@ TEST_F(TesselMapTest, DumpWarnsAboutWhatTheRunnerCannotShow) {
       "tile type 2: frame count 0 is 0 or less",
   };
   for (const char* text : expected) EXPECT_NE(dump.out.find(text), std::string::npos) << text << "\n" << dump.out;
-  // The missing cells are listed as the empty cells the runner sees.
-  EXPECT_NE(dump.out.find("    1 3 -1\n    2 0 0\n"), std::string::npos) << dump.out;
+  // The cells the file holds are listed, then where it ends; the rest reads as empty.
+  EXPECT_NE(dump.out.find("    1 3 -1\n    2\n    end-of-file\n  end\n"), std::string::npos) << dump.out;
+  EXPECT_EQ(Build(dump.out), map) << dump.out;
 }
 
 TEST_F(TesselMapTest, DumpWarnsAboutBadBlockSizesCountsAndShortFiles) {
@@ -242,18 +244,21 @@ TEST_F(TesselMapTest, SourceErrorsNameTheLineAndFailWithCode2) {
        "map.txt:8: a row of 3 cell(s), 2 expected"},
       {"size 64 64\nstep 4\ntile \"a.png\"\nlayer \"L\"\n cells 2 2\n tile-size 8 8\n rows\n 1 0\n end\nend\n",
        "map.txt:9: layer \"L\" has 1 row(s) here, 2 expected"},
-      {"size 64 64\nstep 4\ntile \"a.png\"\nlayer \"L\"\n cells 2 1\n tile-size 8 8\n rows\n 0 2\n end\nend\n",
-       "map.txt:8: cell 2 in column 1 names no tile type (there are 1)"},
-      {"size 64 64\nstep 4\ntile \"a.png\" frames 3\ntile \"b.png\"\n",
-       "map.txt:3: tile type 1 has 3 frames, so tile types up to 3 are needed, but there are 2"},
+      {"size 64 64\nstep 4\ntile \"a.png\"\nlayer \"L\"\n cells 2 2\n tile-size 8 8\n rows\n 1\n 0 0\n end\nend\n",
+       "map.txt:8: a row of 1 cell(s), 2 expected"},
+      {"size 64 64\nstep 4\nlayer \"L\"\n cells 2 1\n tile-size 8 8\n end-of-file\n rows\n 0 0\n end\nend\n",
+       "map.txt:7: cells after 'end-of-file' (line 6)"},
+      {"size 64 64\nstep 4\nlayer-count -2\nlayer \"L\"\n cells 1 1\n tile-size 8 8\nend\n",
+       "map.txt:4: 'layer-count' gives a negative count: the map can have no layers"},
+      {"size 64 64\nstep 4\nlayer \"L\"\n cells -1 -2\n tile-size 8 8\n rows\n",
+       "map.txt:6: rows need a positive column and row count; list this layer's block with 'data'"},
       {"size 64 64\nstep 4\ntext1 \"open\n", "map.txt:3: string without its closing quote"},
       {"step 4\n", "the map has no 'size WIDTH HEIGHT'"},
       {"size 64 64\nstep 200\n", "map.txt:2: the scroll step 200 is outside -128 to 127"},
-      {"size 64 64\nstep 4\nlayer \"L\"\n cells 0 4\n", "map.txt:4: the column count 0 is outside 1 to 2147483647"},
-      {"size 64 64\nstep 4\nlayer \"L\"\n cells 65536 65536\n tile-size 8 8\nend\n",
-       "map.txt:3: the cells of layer \"L\" take 8589934592 bytes, more than a layer can hold"},
+      {"size 64 64\nstep 4\nlayer \"L\"\n cells 65536 65536\n tile-size 8 8\n rows\n",
+       "map.txt:6: the layer's cells cannot be listed: Tessel stops with error 7"},
       {"size 64 64\nstep 4\nlayer \"L\"\n cells 1 1\n tile-size 8 8\n factor fast\nend\n",
-       "map.txt:6: the scroll factor must be a finite number, not 'fast'"},
+       "map.txt:6: the scroll factor must be a finite number (or 'bits 0xHHHHHHHH'), not 'fast'"},
       {"size 64 64\nstep 4\nlayer \"L\"\n cells 1 1\n", "the source ends inside layer \"L\": 'end' missing"},
       {"size 64 64\nsize 32 32\nstep 4\n", "map.txt:2: 'size' is given twice"},
   };
@@ -264,6 +269,105 @@ TEST_F(TesselMapTest, SourceErrorsNameTheLineAndFailWithCode2) {
     EXPECT_NE(run.err.find(c.message), std::string::npos) << "expected: " << c.message << "\ngot: " << run.err;
     EXPECT_FALSE(std::ifstream(dir_ + "/map.bin").good()) << "no output is written on errors";
   }
+}
+
+// What Tessel will not show or will refuse is written all the same, with a
+// warning: a dump of any map must build again.
+TEST_F(TesselMapTest, WhatTesselCannotShowBuildsWithWarnings) {
+  struct Case {
+    const char* source;
+    const char* warning;
+  } cases[] = {
+      {"size 64 64\nstep 4\ntile \"a.png\"\nlayer \"L\"\n cells 2 1\n tile-size 8 8\n rows\n 0 2\n end\nend\n",
+       "map.txt:8: warning: cell 2 in column 1 names no tile type (there are 1): it is not drawn"},
+      {"size 64 64\nstep 4\ntile \"a.png\" frames 0\n", "map.txt:3: warning: tile type 1 has 0 frames"},
+      {"size 64 64\nstep 4\ntile \"\"\n", "map.txt:3: warning: tile type 1 names no image: Tessel stops with error 5"},
+      {"size 64 64\nstep 4\nlayer \"L\"\n cells 0 4\n tile-size 8 8\nend\n",
+       "map.txt:3: warning: the cells of layer \"L\" take 0 bytes, outside 1 to 2147483647: Tessel stops with error 7"},
+      {"size 64 64\nstep 4\nlayer \"L\"\n cells 65536 65536\n tile-size 8 8\nend\n",
+       "map.txt:3: warning: the cells of layer \"L\" take 8589934592 bytes"},
+      {"size 64 64\nstep 4\nlayer \"L\"\n cells 1 1\n tile-size 0 8\nend\n",
+       "map.txt:3: warning: layer \"L\" has a tile size of 0 or less: it is not drawn"},
+  };
+  for (const Case& c : cases) {
+    ToolRun run;
+    EXPECT_NE(Build(c.source, &run), "") << c.source;
+    EXPECT_EQ(run.code, 0) << c.source;
+    EXPECT_NE(run.err.find(c.warning), std::string::npos) << "expected: " << c.warning << "\ngot: " << run.err;
+  }
+  // Frames past the last tile type make a blinking tile: no warning at all.
+  ToolRun run;
+  std::string blink = Build("size 64 64\nstep 4\ntile \"a.png\"\ntile \"lamp.png\" frames 2\n", &run);
+  EXPECT_FALSE(blink.empty());
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(blink.substr(blink.size() - 12), "lamp.png\n" + Bytes({2, 0, 0}));
+  // A map with a block Tessel cannot hold is written without cells: none are read.
+  std::string noCells = Build("size 64 64\nstep 4\nlayer \"A\"\n cells 2 2\n tile-size 8 8\nend\nlayer \"B\"\n"
+                              " cells 0 1\n tile-size 8 8\nend\n");
+  EXPECT_EQ(noCells.size(), 24u + 23u + 23u);  // the header and two layer descriptions, no cells
+  EXPECT_EQ(noCells.substr(noCells.size() - 5), Bytes({0, 0, 0x80, 0x3F, 0}));
+}
+
+// Maps whose fields no ordinary source gives (negative counts, a NaN factor,
+// negative column and row counts, frame counts of 0 or less, blocks cut short)
+// dump into source that builds the very same bytes again.
+TEST_F(TesselMapTest, OddMapsRoundTripByteForByte) {
+  auto header = [](int layers, int tiles) {
+    return Bytes({0x0A, 0x0A, 64, 0, 0, 0, 64, 0, 0, 0, 0x0A, layers & 0xFF, tiles & 0xFF, (tiles >> 8) & 0xFF, 0, 0,
+                  0, 0, 0, 0, 0, 0}) +
+           "12x\n" + Bytes({0xF9});
+  };
+  std::vector<std::string> maps = {
+      header(-3, -2),
+      header(0, 3) + "a.png\n" + Bytes({0xFE, 0x34, 0x12}) + "\n" + Bytes({0, 0, 0}) + "\xC3(\n" + Bytes({2, 0xFF, 0xFF}),
+      // Negative columns and rows (-2 x -3): a block of 12 bytes, all there, and a NaN factor.
+      header(1, 1) + "neg\n" + Bytes({0xFE, 0xFF, 0xFF, 0xFF, 0xFD, 0xFF, 0xFF, 0xFF, 8, 0, 0, 0, 8, 0, 0, 0}) +
+          Bytes({0x01, 0x00, 0xC0, 0x7F, 0}) + "t.bmp\n" + Bytes({1, 0, 0}) +
+          Bytes({1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0}),
+      // -2 x 3 cells with planes -2 (12 bytes again) and an infinite factor, cut after 3 cells.
+      header(1, 1) + "neg\n" + Bytes({0xFE, 0xFF, 0xFF, 0xFF, 3, 0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0}) +
+          Bytes({0x00, 0x00, 0x80, 0x7F, 0xFE}) + "t.bmp\n" + Bytes({1, 0, 0}) + Bytes({1, 0, 2, 0, 3, 0}),
+      // Two layers of 3 x 2 cells and 1 extra plane, the file ending in layer 0's second plane.
+      header(2, 1) + "A\n" + Bytes({3, 0, 0, 0, 2, 0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0x80, 0x3F, 1}) + "B\n" +
+          Bytes({3, 0, 0, 0, 2, 0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0x80, 0x3F, 0}) + "t.bmp\n" + Bytes({1, 0, 0}) +
+          Bytes({1, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 7, 0, 7, 0}),
+      // The same file ending exactly after layer 0's first plane.
+      header(2, 1) + "A\n" + Bytes({3, 0, 0, 0, 2, 0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0x80, 0x3F, 1}) + "B\n" +
+          Bytes({3, 0, 0, 0, 2, 0, 0, 0, 8, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0x80, 0x3F, 0}) + "t.bmp\n" + Bytes({1, 0, 0}) +
+          Bytes({1, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0}),
+  };
+  for (const std::string& map : maps) {
+    ToolRun dump = Dump(map);
+    ASSERT_EQ(dump.code, 0);
+    ToolRun run;
+    std::string rebuilt = Build(dump.out, &run);
+    EXPECT_EQ(run.code, 0) << run.err << dump.out;
+    EXPECT_EQ(rebuilt, map) << dump.out;
+  }
+  EXPECT_NE(Dump(maps[0]).out.find("layer-count -3\ntile-count -2\n"), std::string::npos);
+  EXPECT_NE(Dump(maps[2]).out.find("factor bits 0x7FC00001"), std::string::npos) << Dump(maps[2]).out;
+}
+
+// A few kilobytes that declare blocks of gigabytes: the dump does work in
+// proportion to the bytes, lists only what the file holds, and builds the
+// same file again.
+TEST_F(TesselMapTest, DeclaredBlocksPastTheEndCostOnlyTheBytesHeld) {
+  std::string map = Bytes({0x0A, 0x0A, 64, 0, 0, 0, 64, 0, 0, 0, 0x0A, 3, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0A, 4});
+  for (int l = 0; l < 3; l++) {
+    // 32768 x 32767 cells of one plane: 2147418112 bytes each.
+    map += "L\n" + Bytes({0, 0x80, 0, 0, 0xFF, 0x7F, 0, 0, 32, 0, 0, 0, 32, 0, 0, 0, 0, 0, 0x80, 0x3F, 0});
+  }
+  map += "t.bmp\n" + Bytes({1, 0, 0});
+  while (map.size() < 2966) map += Bytes({1, 0});
+  auto started = std::chrono::steady_clock::now();
+  ToolRun dump = Dump(map);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  ASSERT_EQ(dump.code, 0);
+  EXPECT_LT(seconds, 2.0);
+  EXPECT_LT(dump.out.size(), 20000u);
+  EXPECT_NE(dump.out.find("the cell block holds"), std::string::npos);
+  EXPECT_NE(dump.out.find("  # no cells: the file has ended"), std::string::npos);
+  EXPECT_EQ(Build(dump.out), map);
 }
 
 TEST_F(TesselMapTest, BadCommandLinesAndFilesFailWithCode2) {

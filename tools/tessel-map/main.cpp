@@ -41,10 +41,10 @@ int MapToolBuild(const char* source, const char* output) {
   }
   std::vector<uint8_t> map;
   std::string errors;
-  if (!MapSourceBuild(std::string(text.begin(), text.end()), source, &map, &errors)) {
-    std::fputs(errors.c_str(), stderr);
-    return 2;
-  }
+  bool built = MapSourceBuild(std::string(text.begin(), text.end()), source, &map, &errors);
+  // Errors stop the build; warnings (what Tessel will not show) come with a map.
+  std::fputs(errors.c_str(), stderr);
+  if (!built) return 2;
   std::FILE* f = std::fopen(output, "wb");
   if (!f) {
     std::fprintf(stderr, "tessel-map: cannot write %s: %s\n", output, std::strerror(errno));

@@ -2,6 +2,7 @@
 // 0 or empty text, a CR followed by byte 10 is one line end) and prints it as
 // map source, with warnings for what the runner cannot show.
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -133,8 +134,18 @@ struct DumpTile {
   int64_t frames, spare;
 };
 
-// Cells listed in a dump at most; larger layers are summarised.
-constexpr double kDumpCellLimit = 16.0 * 1024 * 1024;
+// Prints count cells of the block starting at byte at as rows of width cells
+// (the last one may be short); only cells the file holds are ever asked for.
+void DumpRows(DumpOut* o, const std::vector<uint8_t>& bytes, size_t at, size_t count, size_t width) {
+  std::string row;
+  for (size_t i = 0; i < count; i++) {
+    row += (i % width == 0 ? "    " : " ") + Num(DumpCell(bytes, at + 2 * i));
+    if ((i + 1) % width == 0 || i + 1 == count) {
+      Put(o, row + "\n");
+      row.clear();
+    }
+  }
+}
 
 }  // namespace
 
@@ -195,6 +206,9 @@ int MapDumpText(const std::vector<uint8_t>& bytes, const std::string& name, std:
     else other++;
   }
   Put(o, crlf > lf ? "newline crlf\n" : "newline lf\n");
+  // Negative counts read as none; the field keeps its value in a rebuild.
+  if (layerCount < 0) Put(o, "layer-count " + Num(layerCount) + "\n");
+  if (tileCount < 0) Put(o, "tile-count " + Num(tileCount) + "\n");
   if (lf > 0 && crlf > 0) Warn(o, "text lines end both with LF and with CR LF");
   if (other > 0) {
     Warn(o, Num(other) + " text line(s) end with a lone CR, a zero byte or the end of the file; a rebuild ends them with " +
@@ -229,14 +243,23 @@ int MapDumpText(const std::vector<uint8_t>& bytes, const std::string& name, std:
 
   int64_t usableTiles = tileCount > 0 ? tileCount : 0;
   size_t cellPos = cellStart;
+  // Every layer after the file's end reads as empty cells: listing stops there
+  // with 'end-of-file', so the work follows the bytes the file holds, not the
+  // cells it declares.
+  bool ended = false;
   for (size_t l = 0; l < layers.size(); l++) {
     const DumpLayer& layer = layers[l];
     Put(o, "\nlayer " + Quote(layer.name) + "  # layer " + Num(static_cast<int64_t>(l)) + "\n");
     Put(o, "  cells " + Num(layer.width) + " " + Num(layer.height) + "\n");
     Put(o, "  tile-size " + Num(layer.tileWidth) + " " + Num(layer.tileHeight) + "\n");
-    char factor[80];
-    std::snprintf(factor, sizeof factor, "  factor %.9g  # bits 0x%08" PRIX32 "\n", static_cast<double>(layer.factor),
-                  layer.factorBits);
+    char factor[96];
+    if (std::isfinite(layer.factor)) {
+      std::snprintf(factor, sizeof factor, "  factor %.9g  # bits 0x%08" PRIX32 "\n", static_cast<double>(layer.factor),
+                    layer.factorBits);
+    } else {
+      std::snprintf(factor, sizeof factor, "  factor bits 0x%08" PRIX32 "  # %s\n", layer.factorBits,
+                    std::isnan(layer.factor) ? "not a number" : "infinite");
+    }
     Put(o, factor);
     Put(o, "  planes " + Num(layer.planes) + "\n");
     std::string where = "layer " + Num(static_cast<int64_t>(l)) + " " + Quote(layer.name) + ": ";
@@ -255,30 +278,40 @@ int MapDumpText(const std::vector<uint8_t>& bytes, const std::string& name, std:
       Put(o, "  # cells not read: the runner stops before reading any cell block\nend\n");
       continue;
     }
+    if (ended) {
+      Put(o, "  # no cells: the file has ended\nend\n");
+      continue;
+    }
     size_t blockBytes = static_cast<size_t>(layer.bytes);
     size_t available = cellPos < bytes.size() ? bytes.size() - cellPos : 0;
+    if (available > blockBytes) available = blockBytes;
+    // A last odd byte is the low byte of a cell whose high byte stays zero.
+    size_t present = (available + 1) / 2;
     if (available < blockBytes) {
+      ended = true;
       Warn(o, where + "the cell block holds " + Num(static_cast<int64_t>(available)) + " of its " + size +
                   " bytes; the rest reads as empty cells");
     }
     if (layer.width < 0 || layer.height < 0) {
       // Two negative counts make a positive size: the block is read, nothing is drawn.
       Warn(o, where + "negative column and row counts: the block is read and the layer is not drawn");
-      Put(o, "  # cells not listed\nend\n");
+      Put(o, "  data  # file offset " + Num(static_cast<int64_t>(cellPos)) + "\n");
+      DumpRows(o, bytes, cellPos, present, 16);
+      if (ended) Put(o, "    end-of-file\n");
+      Put(o, "  end\nend\n");
       cellPos += blockBytes;
       continue;
     }
-    size_t planeCells = static_cast<size_t>(layer.width) * static_cast<size_t>(layer.height);
+    size_t width = static_cast<size_t>(layer.width);
+    size_t planeCells = width * static_cast<size_t>(layer.height);
+    size_t firstPlane = present < planeCells ? present : planeCells;
     int64_t outside = 0, firstColumn = 0, firstRow = 0, firstValue = 0;
-    for (size_t i = 0; i < planeCells; i++) {
-      size_t at = cellPos + 2 * i;
-      int16_t v = DumpCell(bytes, at);
-      if (v < 0 || v > usableTiles) {
-        if (outside++ == 0) {
-          firstColumn = static_cast<int64_t>(i % static_cast<size_t>(layer.width));
-          firstRow = static_cast<int64_t>(i / static_cast<size_t>(layer.width));
-          firstValue = v;
-        }
+    for (size_t i = 0; i < firstPlane; i++) {
+      int16_t v = DumpCell(bytes, cellPos + 2 * i);
+      if ((v < 0 || v > usableTiles) && outside++ == 0) {
+        firstColumn = static_cast<int64_t>(i % width);
+        firstRow = static_cast<int64_t>(i / width);
+        firstValue = v;
       }
     }
     if (outside > 0) {
@@ -286,25 +319,20 @@ int MapDumpText(const std::vector<uint8_t>& bytes, const std::string& name, std:
                   ") and are not drawn; the first is " + Num(firstValue) + " at column " + Num(firstColumn) + ", row " +
                   Num(firstRow));
     }
-    if (static_cast<double>(planeCells) * static_cast<double>(layer.planes + 1) > kDumpCellLimit) {
-      Put(o, "  # cells not listed: more than 16777216\n");
-    } else {
-      for (int64_t k = 0; k <= layer.planes; k++) {
-        Put(o, "  rows  # plane " + Num(k) + ", file offset " + Num(static_cast<int64_t>(cellPos + k * planeCells * 2)) +
-                   "\n");
-        std::string row;
-        for (size_t i = 0; i < planeCells; i++) {
-          size_t at = cellPos + 2 * (k * planeCells + i);
-          int16_t v = DumpCell(bytes, at);
-          row += (i % static_cast<size_t>(layer.width) == 0 ? "    " : " ") + Num(v);
-          if ((i + 1) % static_cast<size_t>(layer.width) == 0) {
-            Put(o, row + "\n");
-            row.clear();
-          }
-        }
-        Put(o, "  end\n");
-      }
+    bool endPrinted = false;
+    for (int64_t k = 0; k <= layer.planes; k++) {
+      size_t done = static_cast<size_t>(k) * planeCells;
+      if (done >= present) break;
+      size_t count = present - done < planeCells ? present - done : planeCells;
+      Put(o, "  rows  # plane " + Num(k) + ", file offset " + Num(static_cast<int64_t>(cellPos + done * 2)) + "\n");
+      DumpRows(o, bytes, cellPos + done * 2, count, width);
+      endPrinted = count < planeCells;
+      if (endPrinted) Put(o, "    end-of-file\n");
+      Put(o, "  end\n");
+      if (endPrinted) break;
     }
+    // The file ends at a plane's edge (or inside the block's last cell).
+    if (ended && !endPrinted) Put(o, "  end-of-file\n");
     Put(o, "end\n");
     cellPos += blockBytes;
   }
@@ -319,14 +347,14 @@ int MapDumpText(const std::vector<uint8_t>& bytes, const std::string& name, std:
       Warn(o, "tile type " + Num(t) + ": frame count " + Num(tile.frames) + " is 0 or less: its cells draw nothing");
     } else if (t + tile.frames - 1 > usableTiles) {
       Warn(o, "tile type " + Num(t) + ": frames " + Num(t) + " to " + Num(t + tile.frames - 1) +
-                  " run past the last tile type " + Num(usableTiles));
+                  " run past the last tile type " + Num(usableTiles) + ": those frames draw nothing");
     }
     if (tile.image.empty()) Warn(o, "tile type " + Num(t) + " names no image: the runner stops with error 5");
   }
   if (descriptorsShort) {
     Warn(o, "the file ends inside the layer or tile type descriptions; the runner reads 0 and empty texts for the rest");
   }
-  if (!anyBadBlock && cellPos < bytes.size()) {
+  if (!anyBadBlock && !ended && cellPos < bytes.size()) {
     Put(o, "# " + Num(static_cast<int64_t>(bytes.size() - cellPos)) + " byte(s) after the last cell block are never read\n");
   }
   return o->warnings;

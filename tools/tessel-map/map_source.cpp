@@ -19,6 +19,8 @@ struct SourceToken {
 struct SourcePlane {
   std::vector<int16_t> cells;
   std::vector<int> rowLines;  // source line of every row, for error messages
+  int shortRowLine = 0;       // a row of fewer cells than the width (allowed last before end-of-file)
+  size_t shortRowCells = 0;
 };
 
 struct SourceLayer {
@@ -29,6 +31,13 @@ struct SourceLayer {
   int64_t planes = 0;
   bool haveCells = false, haveTileSize = false;
   std::vector<SourcePlane> data;
+  // The block in file order, for layers whose counts give no rows (a negative
+  // column or row count with a positive block size).
+  bool haveFlat = false;
+  std::vector<int16_t> flat;
+  // end-of-file: the map file ends after the cells listed so far.
+  bool eof = false;
+  int eofLine = 0;
 };
 
 struct SourceTile {
@@ -37,18 +46,22 @@ struct SourceTile {
   int64_t frames = 1, spare = 0;
 };
 
-enum class SourceState { Top, Layer, Rows };
+enum class SourceState { Top, Layer, Rows, Data };
 
 struct SourceParser {
   std::string name;
   std::string* errors = nullptr;
   int errorCount = 0;
+  int warningCount = 0;
   int line = 0;
 
   bool crlf = false;
   std::string text1, text2, text3, background;
   int64_t width = 0, height = 0, startX = 0, startY = 0, step = 0;
   bool haveSize = false, haveStep = false;
+  // Count fields given as numbers of their own: negative counts, which read as no layers or tile types.
+  int64_t layerCountField = 0, tileCountField = 0;
+  bool haveLayerCount = false, haveTileCount = false;
   std::vector<std::string> seen;  // header keywords already given
   std::vector<SourceLayer> layers;
   std::vector<SourceTile> tiles;
@@ -60,6 +73,13 @@ void SourceError(SourceParser* p, int line, const std::string& message) {
   // Past twenty errors the rest are mostly consequences of the first ones.
   if (p->errorCount > 20) return;
   *p->errors += p->name + ":" + std::to_string(line) + ": " + message + "\n";
+}
+
+// What Tessel will not show or will refuse; the map is written all the same.
+void SourceWarn(SourceParser* p, int line, const std::string& message) {
+  p->warningCount++;
+  if (p->warningCount > 20) return;
+  *p->errors += p->name + ":" + std::to_string(line) + ": warning: " + message + "\n";
 }
 
 int HexDigit(char c) {
@@ -219,7 +239,7 @@ void SourceTopLine(SourceParser* p, const std::vector<SourceToken>& t) {
     if (!SourceString(p, t, 1, "the tile image", &tile.image)) return;
     for (size_t k = 2; k < t.size(); k += 2) {
       if (t[k].text == "frames") {
-        if (!SourceNumber(p, t, k + 1, "the frame count", 1, kInt8Max, &tile.frames)) return;
+        if (!SourceNumber(p, t, k + 1, "the frame count", kInt8Min, kInt8Max, &tile.frames)) return;
       } else if (t[k].text == "spare") {
         if (!SourceNumber(p, t, k + 1, "the spare value", kInt16Min, kInt16Max, &tile.spare)) return;
       } else {
@@ -228,6 +248,17 @@ void SourceTopLine(SourceParser* p, const std::vector<SourceToken>& t) {
       }
     }
     p->tiles.push_back(tile);
+    return;
+  }
+  if (key == "layer-count" || key == "tile-count") {
+    if (!SourceOnce(p, key)) return;
+    bool layers = key == "layer-count";
+    int64_t* value = layers ? &p->layerCountField : &p->tileCountField;
+    if (SourceNumber(p, t, 1, layers ? "the layer count" : "the tile type count", layers ? kInt8Min : kInt16Min, -1,
+                     value)) {
+      SourceExpectEnd(p, t, 2);
+      (layers ? p->haveLayerCount : p->haveTileCount) = true;
+    }
     return;
   }
   if (key == "newline") {
@@ -286,24 +317,43 @@ void SourceTopLine(SourceParser* p, const std::vector<SourceToken>& t) {
     if (SourceString(p, t, 1, "the background", &p->background)) SourceExpectEnd(p, t, 2);
     return;
   }
-  if (key == "end" || key == "rows" || key == "cells" || key == "tile-size" || key == "factor" || key == "planes") {
+  if (key == "end" || key == "rows" || key == "cells" || key == "tile-size" || key == "factor" || key == "planes" ||
+      key == "data" || key == "end-of-file") {
     SourceError(p, p->line, "'" + key + "' belongs inside a layer");
     return;
   }
   SourceError(p, p->line, "unknown keyword '" + key + "'");
 }
 
+// True when Tessel can hold the layer's block: 1 to 2147483647 bytes.
+bool SourceBlockHeld(const SourceLayer& layer) {
+  double bytes = SourceLayerBytes(layer);
+  return bytes > 0 && bytes <= kInt32Max;
+}
+
+// Refuses cells listed after the end of the file; true when they may follow.
+bool SourceBeforeEnd(SourceParser* p, const SourceLayer& layer) {
+  if (!layer.eof) return true;
+  SourceError(p, p->line, "cells after 'end-of-file' (line " + std::to_string(layer.eofLine) + ")");
+  return false;
+}
+
 void SourceLayerLine(SourceParser* p, const std::vector<SourceToken>& t) {
   SourceLayer& layer = p->layers.back();
   const std::string& key = t[0].text;
+  std::string quoted = "layer \"" + layer.name + "\"";
   if (key == "end" && !t[0].quoted) {
     SourceExpectEnd(p, t, 1);
-    if (!layer.haveCells) SourceError(p, layer.line, "layer \"" + layer.name + "\" has no 'cells WIDTH HEIGHT'");
-    if (SourceLayerBytes(layer) > kInt32Max) {
-      SourceError(p, layer.line, "the cells of layer \"" + layer.name + "\" take " +
-                                     SourceWhole(SourceLayerBytes(layer)) + " bytes, more than a layer can hold (2147483647)");
+    if (!layer.haveCells) SourceError(p, layer.line, quoted + " has no 'cells WIDTH HEIGHT'");
+    if (!layer.haveTileSize) SourceError(p, layer.line, quoted + " has no 'tile-size WIDTH HEIGHT'");
+    if (layer.haveCells && !SourceBlockHeld(layer)) {
+      SourceWarn(p, layer.line, "the cells of " + quoted + " take " + SourceWhole(SourceLayerBytes(layer)) +
+                                    " bytes, outside 1 to 2147483647: Tessel stops with error 7, and no cells are "
+                                    "written for any layer");
     }
-    if (!layer.haveTileSize) SourceError(p, layer.line, "layer \"" + layer.name + "\" has no 'tile-size WIDTH HEIGHT'");
+    if (layer.haveTileSize && (layer.tileWidth <= 0 || layer.tileHeight <= 0)) {
+      SourceWarn(p, layer.line, quoted + " has a tile size of 0 or less: it is not drawn");
+    }
     p->state = SourceState::Top;
     return;
   }
@@ -313,16 +363,14 @@ void SourceLayerLine(SourceParser* p, const std::vector<SourceToken>& t) {
       SourceError(p, p->line, "'" + key + "' is given twice in this layer");
       return;
     }
-    if (!layer.data.empty()) {
+    if (!layer.data.empty() || layer.haveFlat) {
       SourceError(p, p->line, "'" + key + "' must come before the layer's rows");
       return;
     }
-    // A layer of no cells cannot be allocated by the runner (it stops with error 7).
-    int64_t lo = 1;
     int64_t* x = cells ? &layer.width : &layer.tileWidth;
     int64_t* y = cells ? &layer.height : &layer.tileHeight;
-    if (!SourceNumber(p, t, 1, cells ? "the column count" : "the tile width", lo, kInt32Max, x) ||
-        !SourceNumber(p, t, 2, cells ? "the row count" : "the tile height", lo, kInt32Max, y)) {
+    if (!SourceNumber(p, t, 1, cells ? "the column count" : "the tile width", kInt32Min, kInt32Max, x) ||
+        !SourceNumber(p, t, 2, cells ? "the row count" : "the tile height", kInt32Min, kInt32Max, y)) {
       return;
     }
     SourceExpectEnd(p, t, 3);
@@ -330,6 +378,15 @@ void SourceLayerLine(SourceParser* p, const std::vector<SourceToken>& t) {
     return;
   }
   if (key == "factor") {
+    if (t.size() >= 3 && !t[1].quoted && t[1].text == "bits") {
+      // The exact 32 bits of the float, for values no decimal number gives (NaN payloads, infinities).
+      int64_t bits;
+      if (!SourceNumber(p, t, 2, "the scroll factor's bits", 0, 0xFFFFFFFFll, &bits)) return;
+      uint32_t raw = static_cast<uint32_t>(bits);
+      std::memcpy(&layer.factor, &raw, 4);
+      SourceExpectEnd(p, t, 3);
+      return;
+    }
     if (t.size() < 2 || t[1].quoted) {
       SourceError(p, p->line, "missing the scroll factor");
       return;
@@ -338,7 +395,7 @@ void SourceLayerLine(SourceParser* p, const std::vector<SourceToken>& t) {
     char* end = nullptr;
     float f = std::strtof(s, &end);
     if (end == s || *end != '\0' || !std::isfinite(f)) {
-      SourceError(p, p->line, "the scroll factor must be a finite number, not '" + t[1].text + "'");
+      SourceError(p, p->line, "the scroll factor must be a finite number (or 'bits 0xHHHHHHHH'), not '" + t[1].text + "'");
       return;
     }
     layer.factor = f;
@@ -346,56 +403,134 @@ void SourceLayerLine(SourceParser* p, const std::vector<SourceToken>& t) {
     return;
   }
   if (key == "planes") {
-    if (!layer.data.empty()) {
+    if (!layer.data.empty() || layer.haveFlat) {
       SourceError(p, p->line, "'planes' must come before the layer's rows");
       return;
     }
-    if (SourceNumber(p, t, 1, "the extra plane count", 0, kInt8Max, &layer.planes)) SourceExpectEnd(p, t, 2);
+    if (SourceNumber(p, t, 1, "the extra plane count", kInt8Min, kInt8Max, &layer.planes)) SourceExpectEnd(p, t, 2);
     return;
   }
-  if (key == "rows") {
+  if (key == "end-of-file") {
+    SourceExpectEnd(p, t, 1);
+    if (!SourceBeforeEnd(p, layer)) return;
+    layer.eof = true;
+    layer.eofLine = p->line;
+    return;
+  }
+  if (key == "rows" || key == "data") {
+    bool rows = key == "rows";
     SourceExpectEnd(p, t, 1);
     if (!layer.haveCells) {
-      SourceError(p, p->line, "'cells WIDTH HEIGHT' must come before the rows");
+      SourceError(p, p->line, "'cells WIDTH HEIGHT' must come before the " + key);
+      return;
+    }
+    if (!SourceBeforeEnd(p, layer)) return;
+    if (!SourceBlockHeld(layer)) {
+      SourceError(p, p->line, "the layer's cells cannot be listed: Tessel stops with error 7 before it reads any");
+      return;
+    }
+    if (rows && (layer.width <= 0 || layer.height <= 0)) {
+      SourceError(p, p->line, "rows need a positive column and row count; list this layer's block with 'data'");
+      return;
+    }
+    if (layer.haveFlat || (!rows && !layer.data.empty())) {
+      SourceError(p, p->line, "a layer lists its cells either as 'rows' blocks or as one 'data' block");
+      return;
+    }
+    if (!rows) {
+      layer.haveFlat = true;
+      p->state = SourceState::Data;
       return;
     }
     if (static_cast<int64_t>(layer.data.size()) >= layer.planes + 1) {
       SourceError(p, p->line, "more 'rows' blocks than the layer's " + std::to_string(layer.planes + 1) + " plane(s)");
     }
-    if (SourceLayerBytes(layer) > kInt32Max) {
-      SourceError(p, p->line, "the layer is too large to list its rows");
-      return;
-    }
     layer.data.push_back(SourcePlane());
-    layer.data.back().cells.reserve(static_cast<size_t>(layer.width * layer.height));
     p->state = SourceState::Rows;
     return;
   }
-  SourceError(p, p->line, "unknown layer keyword '" + key + "' (known: cells, tile-size, factor, planes, rows, end)");
+  SourceError(p, p->line,
+              "unknown layer keyword '" + key + "' (known: cells, tile-size, factor, planes, rows, data, end-of-file, end)");
 }
 
 void SourceRowsLine(SourceParser* p, const std::vector<SourceToken>& t) {
   SourceLayer& layer = p->layers.back();
   SourcePlane& plane = layer.data.back();
+  std::string expected = " cell(s), " + std::to_string(layer.width) + " expected";
   if (t[0].text == "end" && !t[0].quoted) {
     SourceExpectEnd(p, t, 1);
     int64_t rows = static_cast<int64_t>(plane.rowLines.size());
-    if (rows != layer.height) {
+    if (!layer.eof && rows != layer.height) {
       SourceError(p, p->line, "layer \"" + layer.name + "\" has " + std::to_string(rows) + " row(s) here, " +
                                   std::to_string(layer.height) + " expected");
+    }
+    if (!layer.eof && plane.shortRowLine) {
+      SourceError(p, plane.shortRowLine, "a row of " + std::to_string(plane.shortRowCells) + expected);
     }
     p->state = SourceState::Layer;
     return;
   }
-  if (static_cast<int64_t>(t.size()) != layer.width) {
-    SourceError(p, p->line, "a row of " + std::to_string(t.size()) + " cell(s), " + std::to_string(layer.width) +
-                                " expected");
+  if (t[0].text == "end-of-file" && !t[0].quoted) {
+    SourceExpectEnd(p, t, 1);
+    if (!SourceBeforeEnd(p, layer)) return;
+    layer.eof = true;
+    layer.eofLine = p->line;
+    return;
+  }
+  if (!SourceBeforeEnd(p, layer)) return;
+  if (plane.shortRowLine) {
+    // Only the last row before the end of the file may stop early.
+    SourceError(p, plane.shortRowLine, "a row of " + std::to_string(plane.shortRowCells) + expected);
+    plane.shortRowLine = 0;
+  }
+  if (static_cast<int64_t>(plane.rowLines.size()) >= layer.height) {
+    SourceError(p, p->line, "more rows than the layer's " + std::to_string(layer.height));
+    return;
+  }
+  if (static_cast<int64_t>(t.size()) > layer.width) {
+    SourceError(p, p->line, "a row of " + std::to_string(t.size()) + expected);
+  } else if (static_cast<int64_t>(t.size()) < layer.width) {
+    plane.shortRowLine = p->line;
+    plane.shortRowCells = t.size();
   }
   plane.rowLines.push_back(p->line);
-  for (size_t k = 0; k < static_cast<size_t>(layer.width); k++) {
+  size_t count = t.size() < static_cast<size_t>(layer.width) ? t.size() : static_cast<size_t>(layer.width);
+  for (size_t k = 0; k < count; k++) {
     int64_t v = 0;
-    if (k < t.size() && !SourceNumber(p, t, k, "a cell", kInt16Min, kInt16Max, &v)) v = 0;
+    if (!SourceNumber(p, t, k, "a cell", kInt16Min, kInt16Max, &v)) v = 0;
     plane.cells.push_back(static_cast<int16_t>(v));
+  }
+}
+
+// A line of a 'data' block: any number of cells, in file order.
+void SourceDataLine(SourceParser* p, const std::vector<SourceToken>& t) {
+  SourceLayer& layer = p->layers.back();
+  double blockCells = SourceLayerBytes(layer) / 2;
+  if (t[0].text == "end" && !t[0].quoted) {
+    SourceExpectEnd(p, t, 1);
+    if (!layer.eof && static_cast<double>(layer.flat.size()) != blockCells) {
+      SourceError(p, p->line, "layer \"" + layer.name + "\" lists " + std::to_string(layer.flat.size()) +
+                                  " cell(s) in its data, " + SourceWhole(blockCells) + " expected");
+    }
+    p->state = SourceState::Layer;
+    return;
+  }
+  if (t[0].text == "end-of-file" && !t[0].quoted) {
+    SourceExpectEnd(p, t, 1);
+    if (!SourceBeforeEnd(p, layer)) return;
+    layer.eof = true;
+    layer.eofLine = p->line;
+    return;
+  }
+  if (!SourceBeforeEnd(p, layer)) return;
+  for (size_t k = 0; k < t.size(); k++) {
+    int64_t v = 0;
+    if (!SourceNumber(p, t, k, "a cell", kInt16Min, kInt16Max, &v)) v = 0;
+    if (static_cast<double>(layer.flat.size()) >= blockCells) {
+      SourceError(p, p->line, "more cells than the layer's block holds (" + SourceWhole(blockCells) + ")");
+      return;
+    }
+    layer.flat.push_back(static_cast<int16_t>(v));
   }
 }
 
@@ -431,8 +566,10 @@ bool MapSourceBuild(const std::string& text, const std::string& name, std::vecto
       SourceTopLine(p, tokens);
     } else if (p->state == SourceState::Layer) {
       SourceLayerLine(p, tokens);
-    } else {
+    } else if (p->state == SourceState::Rows) {
       SourceRowsLine(p, tokens);
+    } else {
+      SourceDataLine(p, tokens);
     }
   }
   if (p->state != SourceState::Top) {
@@ -446,30 +583,50 @@ bool MapSourceBuild(const std::string& text, const std::string& name, std::vecto
   if (p->tiles.size() > static_cast<size_t>(kInt16Max)) {
     SourceError(p, p->tiles[kInt16Max].line, "more than 32767 tile types");
   }
+  if (p->haveLayerCount && !p->layers.empty()) {
+    SourceError(p, p->layers[0].line, "'layer-count' gives a negative count: the map can have no layers");
+  }
+  if (p->haveTileCount && !p->tiles.empty()) {
+    SourceError(p, p->tiles[0].line, "'tile-count' gives a negative count: the map can have no tile types");
+  }
   int64_t tileCount = static_cast<int64_t>(p->tiles.size());
   for (size_t k = 0; k < p->tiles.size(); k++) {
     const SourceTile& tile = p->tiles[k];
-    int64_t last = static_cast<int64_t>(k) + tile.frames;  // tile type k + 1 plus frames - 1
-    if (last > tileCount) {
-      SourceError(p, tile.line, "tile type " + std::to_string(k + 1) + " has " + std::to_string(tile.frames) +
-                                    " frames, so tile types up to " + std::to_string(last) + " are needed, but there are " +
-                                    std::to_string(tileCount));
+    // Frames past the last tile type are allowed: they draw nothing (a blinking tile).
+    if (tile.frames <= 0) {
+      SourceWarn(p, tile.line, "tile type " + std::to_string(k + 1) + " has " + std::to_string(tile.frames) +
+                                   " frames: its cells draw nothing");
+    }
+    if (tile.image.empty()) {
+      SourceWarn(p, tile.line, "tile type " + std::to_string(k + 1) + " names no image: Tessel stops with error 5");
     }
   }
-  // Only the first plane is drawn: its cells must name tile types that exist.
+  // The first plane is the one drawn: its cells should name tile types that exist.
+  bool anyBadBlock = false, ended = false;
+  int endLine = 0;
   for (const SourceLayer& layer : p->layers) {
+    anyBadBlock |= !SourceBlockHeld(layer);
+    if (ended && (!layer.data.empty() || layer.haveFlat)) {
+      SourceError(p, layer.line, "layer \"" + layer.name + "\" lists cells after 'end-of-file' (line " +
+                                     std::to_string(endLine) + ")");
+    }
+    if (layer.eof && !ended) {
+      ended = true;
+      endLine = layer.eofLine;
+    }
     if (layer.data.empty()) continue;
     const SourcePlane& plane = layer.data[0];
     for (size_t i = 0; i < plane.cells.size(); i++) {
       int16_t v = plane.cells[i];
       if (v < 0 || v > tileCount) {
         size_t row = i / static_cast<size_t>(layer.width);
-        SourceError(p, plane.rowLines[row], "cell " + std::to_string(v) + " in column " +
-                                                 std::to_string(i % layer.width) + " names no tile type (there are " +
-                                                 std::to_string(tileCount) + ")");
+        SourceWarn(p, plane.rowLines[row], "cell " + std::to_string(v) + " in column " +
+                                               std::to_string(i % layer.width) + " names no tile type (there are " +
+                                               std::to_string(tileCount) + "): it is not drawn");
       }
     }
   }
+  if (p->warningCount > 20) *errors += name + ": " + std::to_string(p->warningCount - 20) + " more warning(s)\n";
   if (p->errorCount > 20) *errors += name + ": " + std::to_string(p->errorCount - 20) + " more error(s)\n";
   if (p->errorCount > 0) return false;
 
@@ -479,8 +636,8 @@ bool MapSourceBuild(const std::string& text, const std::string& name, std::vecto
   PutInt(out, p->width, 4);
   PutInt(out, p->height, 4);
   PutLine(out, p->text3, p->crlf);
-  PutInt(out, static_cast<int64_t>(p->layers.size()), 1);
-  PutInt(out, tileCount, 2);
+  PutInt(out, p->haveLayerCount ? p->layerCountField : static_cast<int64_t>(p->layers.size()), 1);
+  PutInt(out, p->haveTileCount ? p->tileCountField : tileCount, 2);
   PutInt(out, p->startX, 4);
   PutInt(out, p->startY, 4);
   PutLine(out, p->background, p->crlf);
@@ -501,14 +658,26 @@ bool MapSourceBuild(const std::string& text, const std::string& name, std::vecto
     PutInt(out, tile.frames, 1);
     PutInt(out, tile.spare, 2);
   }
+  // Tessel allocates every block before it reads any, so with one it cannot
+  // hold it reads none: the cells are left out.
+  if (anyBadBlock) return true;
   for (const SourceLayer& layer : p->layers) {
+    if (layer.haveFlat) {
+      for (int16_t v : layer.flat) PutInt(out, v, 2);
+      size_t blockCells = static_cast<size_t>(SourceLayerBytes(layer) / 2);
+      if (layer.eof) return true;
+      for (size_t i = layer.flat.size(); i < blockCells; i++) PutInt(out, 0, 2);
+      continue;
+    }
     size_t planeCells = static_cast<size_t>(layer.width * layer.height);
     for (int64_t k = 0; k <= layer.planes; k++) {
-      // Planes without a 'rows' block are empty.
-      for (size_t i = 0; i < planeCells; i++) {
-        int16_t v = k < static_cast<int64_t>(layer.data.size()) ? layer.data[k].cells[i] : 0;
-        PutInt(out, v, 2);
+      const std::vector<int16_t>* cells = k < static_cast<int64_t>(layer.data.size()) ? &layer.data[k].cells : nullptr;
+      if (cells) {
+        for (int16_t v : *cells) PutInt(out, v, 2);
       }
+      // After end-of-file nothing more is written; planes without a 'rows' block are empty.
+      if (layer.eof && k + 1 >= static_cast<int64_t>(layer.data.size())) return true;
+      for (size_t i = cells ? cells->size() : 0; i < planeCells; i++) PutInt(out, 0, 2);
     }
   }
   return true;

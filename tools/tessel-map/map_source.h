@@ -7,7 +7,9 @@
 #include <vector>
 
 // Compiles map source text into the binary map file's bytes. Returns true on
-// success; otherwise false with one "NAME:LINE: message" line per error in *errors.
+// success; otherwise false with one "NAME:LINE: message" line per error in
+// *errors. Warnings ("NAME:LINE: warning: message", for what Tessel will not
+// show or will refuse) go to *errors too and do not stop the build.
 bool MapSourceBuild(const std::string& text, const std::string& name,
                     std::vector<uint8_t>* out, std::string* errors);
 
