@@ -56,7 +56,7 @@ std::string ShotDir() { return std::string(TESSEL_BINARY_DIR) + "/e2e"; }
 class XvfbTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    for (const char* program : {"Xvfb", "xdotool", "xwininfo", "import", "convert"}) {
+    for (const char* program : {"Xvfb", "xdotool", "xwininfo", "xdpyinfo", "import", "convert"}) {
       if (!Have(program)) {
         missing_ = std::string(program) + " is not installed (scripts/setup installs it)";
         return;
@@ -94,15 +94,19 @@ class XvfbTest : public ::testing::Test {
   void StartXvfb(bool coreFonts) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
+    const std::string log = ShotDir() + "/xvfb.log";
     xvfb_ = fork();
     if (xvfb_ == 0) {
       dup2(fds[1], 3);
-      int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
+      int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(out, 2);
       // Without core fonts only the server's built-in cursor and "fixed" exist
-      // (with them, the list ends before "-fp").
-      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+      // (with them, the list ends before "-fp"). Without -noreset the server
+      // resets whenever its last client leaves (the test's own xwininfo runs
+      // come and go), and a client that connects meanwhile is refused: tessel
+      // then found no display.
+      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset",
              coreFonts ? nullptr : "-fp", "built-ins", nullptr);
       _exit(127);
     }
@@ -117,6 +121,12 @@ class XvfbTest : public ::testing::Test {
     close(fds[0]);
     ASSERT_FALSE(number.empty()) << "Xvfb did not start";
     display_ = ":" + number;
+    // The number comes when the server listens; a client is served once it answers.
+    auto end = std::chrono::steady_clock::now() + 20s;
+    int code = 1;
+    while (X("xdpyinfo >/dev/null", &code), code != 0 && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(code, 0) << "Xvfb on " << display_ << " does not answer";
   }
 
   std::string X(const std::string& command, int* code = nullptr) {
@@ -192,6 +202,23 @@ class XvfbTest : public ::testing::Test {
       std::this_thread::sleep_for(100ms);
     }
     FAIL() << "the window manager is not running";
+  }
+
+  // Whether tessel still runs, and the windows on the display, for failure
+  // messages.
+  std::string Situation() {
+    int status = 0;
+    std::string state = "tessel has ended";
+    if (tessel_ > 0 && waitpid(tessel_, &status, WNOHANG) == 0) state = "tessel is still running";
+    else if (tessel_ > 0) {
+      state += " with status " + std::to_string(status);
+      tessel_ = 0;
+    }
+    int code = 1;
+    X("xdpyinfo >/dev/null", &code);
+    return "; " + state + (code == 0 ? "; Xvfb answers" : "; Xvfb does not answer") +
+           "; Xvfb printed: \"" + Shell("cat '" + ShotDir() + "/xvfb.log'") + "\"; the windows: " +
+           X("xwininfo -root -tree");
   }
 
   // Waits for tessel to end; its exit code, or -1 when it is still running.
@@ -352,7 +379,7 @@ TEST_F(XvfbTest, DemoShowsTheMapScrollsRightAndEndsOnEscape) {
 TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
   StartTessel({"no-such.map", "1024", "768", "120"}, "missing-map");
   std::string box = FindWindow("Fehlermeldung", 10s);
-  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("missing-map");
+  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("missing-map") << Situation();
   std::this_thread::sleep_for(500ms);
   Shot shot = Screenshot("missing-map-box");
   EXPECT_GT(Lit(shot), 0.0);
@@ -368,7 +395,7 @@ TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
         "/demo/Maps/demo.map' " + tiles + "/Maps/");
   StartTessel({"demo.map", "1024", "768", "120"}, "missing-tile", tiles);
   std::string box2 = FindWindow("Fehlermeldung", 10s);
-  ASSERT_NE(box2, "") << "no box for the missing tile" << Log("missing-tile");
+  ASSERT_NE(box2, "") << "no box for the missing tile" << Log("missing-tile") << Situation();
   std::this_thread::sleep_for(500ms);
   Shot shot5 = Screenshot("missing-tile-box");
   X("xdotool key --window " + box2 + " Return");
@@ -392,7 +419,7 @@ TEST_F(XvfbTest, XErrorsDoNotEndTessel) {
   StartTessel({"no-such.map", "1024", "768", "120"}, "x-error", std::string(TESSEL_SOURCE_DIR) + "/demo",
               {"LD_PRELOAD=" + library, asanOptions});
   std::string box = FindWindow("Fehlermeldung", 20s);
-  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("x-error");
+  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("x-error") << Situation();
   std::this_thread::sleep_for(500ms);
   Press("Return");
   ExpectEndsWithZero("x-error", 10s, "after X errors");
@@ -407,7 +434,7 @@ class XvfbWithoutCoreFontsTest : public XvfbTest {
 TEST_F(XvfbWithoutCoreFontsTest, ErrorBoxIsStillShown) {
   StartTessel({"no-such.map", "1024", "768", "120"}, "fontless");
   std::string box = FindWindow("Fehlermeldung", 10s);
-  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("fontless");
+  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("fontless") << Situation();
   std::this_thread::sleep_for(500ms);
   Shot shot = Screenshot("fontless-box");
   ASSERT_EQ(shot.width, 1024);
@@ -462,7 +489,7 @@ TEST_F(XvfbTest, DemoUnderAWindowManager) {
   // The error box of a missing map comes up above the full-screen window.
   StartTessel({"no-such.map", "1024", "768", "120"}, "missing-map-wm");
   std::string box = FindWindow("Fehlermeldung", 10s);
-  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("missing-map-wm");
+  ASSERT_NE(box, "") << "no box captioned Fehlermeldung appeared" << Log("missing-map-wm") << Situation();
   std::this_thread::sleep_for(1000ms);
   std::string state = X("xwininfo -id " + box);
   EXPECT_NE(state.find("IsViewable"), std::string::npos) << state;
