@@ -85,6 +85,10 @@ extern int64_t AnimationLastTick;
 // Every cell is drawn through this routine (SpriteDrawKeyed unless a test
 // counts the cells a frame visits).
 extern HRESULT (*MapCellDraw)(int32_t number, int32_t x, int32_t y);
+// How MapDraw draws: in bands of rows that stay cached (1, the default), in
+// bands of this many rows (2 or more), or layer by layer over the whole
+// screen (0, the plain way tests compare against). The frame is the same.
+extern int32_t MapDrawBanded;
 
 // Shows "Fehlernummer:" number under "Fehlermeldung" and ends the run; never returns.
 [[noreturn]] void ErrorExit(int8_t number);

@@ -65,7 +65,139 @@ void MapScroll(int8_t dx, int8_t dy) {
   }
 }
 
+// ---- Drawing in bands ----
+//
+// A 1080p frame is several times larger than the processor's nearer caches,
+// and drawing it whole layer after layer brings every row in from memory
+// once per layer. MapDraw therefore draws the screen in bands of rows small
+// enough to stay cached: for each band the background and then every layer's
+// cells, each clipped to the band. Every pixel receives the same draws in the
+// same order as when the layers are drawn whole, so the frame is the same.
+
+int32_t MapDrawBanded = 1;
+
+namespace {
+
+constexpr int64_t MapBandBytes = 256 * 1024;
+constexpr int32_t MapBandRowsMin = 16;
+constexpr int32_t MapBandTileTypesMax = 4096;  // beyond, finding the tallest image costs more than bands save
+
+// The grid of cells a layer shows: first column and row (stored in the layer
+// record, as LayerDraw does), the offsets into the first cell and the number
+// of columns and rows visited after the first.
+struct MapGrid {
+  int64_t subX, subY, columns, rows;
+};
+
+struct MapBandState {
+  MapGrid grids[128];
+  int32_t heights[MapBandTileTypesMax + 1];  // by tile type: its image's height this frame, 0 for none
+};
+MapBandState MapBand;
+
+void MapGridOf(MapLayer* layer, MapGrid* grid) {
+  L PairDivide(&layer->offsetX, &layer->tileWidth, &layer->firstColumn);
+  // The working values are wider than the 8 bits they once had, so tiles above
+  // 128 pixels and screens above 126 tiles draw correctly.
+  L grid->subX = (int64_t)layer->offsetX - (int64_t)layer->firstColumn * layer->tileWidth;
+  L grid->subY = (int64_t)layer->offsetY - (int64_t)layer->firstRow * layer->tileHeight;
+  L grid->columns = ScreenWidth / layer->tileWidth + 1;
+  L grid->rows = ScreenHeight / layer->tileHeight + 1;
+}
+
+// Floor division for a positive divisor.
+inline int64_t MapFloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// The cells of one layer that reach into the band, clipped to it. A cell
+// draws from its top-left corner down by its image's height, at most tallest.
+void MapLayerBand(int32_t number, const RECT& band, int64_t tallest) {
+  MapLayer* layer = &MapLayers[number];
+  if (layer->tileWidth <= 0 || layer->tileHeight <= 0) return;
+  const MapGrid& grid = MapBand.grids[number];
+  const int16_t* cells = (const int16_t*)layer->cells;
+  const int32_t tileTypeCount = Map.tileTypeCount;
+  // Rows whose cells start above the band's bottom and may reach below its top.
+  int64_t jFirst = MapFloorDiv(band.top - tallest + grid.subY, layer->tileHeight);
+  int64_t jLast = MapFloorDiv(band.bottom - 1 + grid.subY, layer->tileHeight);
+  if (jFirst < 0) jFirst = 0;
+  if (jLast > grid.rows) jLast = grid.rows;
+  int64_t iFirst = layer->firstColumn < 0 ? -(int64_t)layer->firstColumn : 0;
+  int64_t iLast = (int64_t)layer->width - 1 - layer->firstColumn;
+  if (iLast > grid.columns) iLast = grid.columns;
+  for (int64_t j = jFirst; j <= jLast; j++) {
+    L int64_t r = (int64_t)layer->firstRow + j;
+    L int64_t y = j * layer->tileHeight - grid.subY;
+    L if (r < 0 || r >= layer->height || y > INT32_MAX) {
+      L continue;
+    }
+    L int64_t rowStart = r * layer->width + layer->firstColumn;
+    for (int64_t i = iFirst; i <= iLast; i++) {
+      L int32_t tile = BlockPeekWord(cells + (rowStart + i));
+      // Tile numbers outside 1 .. N name no tile type and are not drawn.
+      L if (tile <= 0 || tile > tileTypeCount) {
+        L continue;
+      }
+      L int64_t x = i * layer->tileWidth - grid.subX;
+      // A cell that ends above the band has nothing to draw in it.
+      L if (x > INT32_MAX || y + MapBand.heights[tile] <= band.top) {
+        L continue;
+      }
+      L SpriteDrawKeyedPart(TileSpriteBase + TileTypes[tile].currentImage, (int32_t)x, (int32_t)y, &band);
+    }
+  }
+}
+
+// Draws the frame in bands; 0 (nothing drawn) where bands would not draw
+// exactly what MapDraw draws whole: another target than the screen's back
+// buffer, cells drawn through another routine than SpriteDrawKeyed.
+int32_t MapDrawBands() {
+  L if (!MapDrawBanded || MapCellDraw != SpriteDrawKeyed || !TargetSurface || TargetSurface != BackBuffer ||
+        TargetWidth != DisplayWidth || TargetHeight != DisplayHeight || TargetWidth <= 0 || TargetHeight <= 0 ||
+        Map.tileTypeCount > MapBandTileTypesMax) {
+    L return 0;
+  }
+  L int64_t rowBytes = (int64_t)TargetWidth * (DisplayDepth == 15 ? 2 : DisplayDepth / 8 > 0 ? DisplayDepth / 8 : 4);
+  L int64_t bandRows = MapDrawBanded > 1 ? MapDrawBanded : MapBandBytes / rowBytes;
+  L if (bandRows < MapBandRowsMin && MapDrawBanded == 1) {
+    L bandRows = MapBandRowsMin;
+  }
+  L if (bandRows >= TargetHeight) {
+    L return 0;
+  }
+  L int64_t tallest = 0;
+  L for (int32_t t = 1; t <= Map.tileTypeCount; t++) {
+    L int32_t width = 0, height = 0;
+    L MapBand.heights[t] = SpriteSize(TileSpriteBase + TileTypes[t].currentImage, &width, &height) ? height : 0;
+    L if (MapBand.heights[t] > tallest) {
+      L tallest = MapBand.heights[t];
+    }
+  }
+  L for (int32_t layer = 0; layer < Map.layerCount; layer++) {
+    L if (MapLayers[layer].tileWidth > 0 && MapLayers[layer].tileHeight > 0) {
+      L MapGridOf(&MapLayers[layer], &MapBand.grids[layer]);
+    }
+  }
+  L for (int64_t top = 0; top < TargetHeight; top += bandRows) {
+    L int64_t bottom = top + bandRows < TargetHeight ? top + bandRows : TargetHeight;
+    L RECT band = {0, (LONG)top, TargetWidth, (LONG)bottom};
+    L if (BackgroundMode == -1) {
+      L SpriteDrawPart(BackgroundSprite, 0, 0, &band);
+    } else {
+      L ScreenClearRect((uint32_t)BackgroundMode, &band);
+    }
+    L for (int32_t layer = 0; layer < Map.layerCount; layer++) {
+      L MapLayerBand(layer, band, tallest);
+    }
+  }
+  L return 1;
+}
+
+}  // namespace
+
 void MapDraw() {
+  L if (MapDrawBands()) {
+    L return;
+  }
   L if (BackgroundMode == -1) {
     L SpriteDraw(BackgroundSprite, 0, 0);
   } else {
@@ -82,32 +214,30 @@ void LayerDraw(int8_t number) {
   L if (layer->tileWidth <= 0 || layer->tileHeight <= 0) {
     L return;
   }
-  L PairDivide(&layer->offsetX, &layer->tileWidth, &layer->firstColumn);
-  // The working values are wider than the 8 bits they once had, so tiles above
-  // 128 pixels and screens above 126 tiles draw correctly.
-  L int64_t subX = (int64_t)layer->offsetX - (int64_t)layer->firstColumn * layer->tileWidth;
-  L int64_t subY = (int64_t)layer->offsetY - (int64_t)layer->firstRow * layer->tileHeight;
-  L int64_t columns = ScreenWidth / layer->tileWidth + 1;
-  L int64_t rows = ScreenHeight / layer->tileHeight + 1;
+  L MapGrid grid;
+  L MapGridOf(layer, &grid);
   L int32_t tileTypeCount = Map.tileTypeCount;
   L const int16_t* cells = (const int16_t*)layer->cells;
-  L for (int64_t j = 0; j <= rows; j++) {
+  // Only the columns that lie inside the layer are visited.
+  L int64_t iFirst = layer->firstColumn < 0 ? -(int64_t)layer->firstColumn : 0;
+  L int64_t iLast = (int64_t)layer->width - 1 - layer->firstColumn;
+  L if (iLast > grid.columns) {
+    L iLast = grid.columns;
+  }
+  L for (int64_t j = 0; j <= grid.rows; j++) {
     L int64_t r = (int64_t)layer->firstRow + j;
-    L int64_t y = j * layer->tileHeight - subY;
+    L int64_t y = j * layer->tileHeight - grid.subY;
     L if (r < 0 || r >= layer->height || y > INT32_MAX) {
       L continue;
     }
-    L for (int64_t i = 0; i <= columns; i++) {
-      L int64_t c = (int64_t)layer->firstColumn + i;
-      L if (c < 0 || c >= layer->width) {
-        L continue;
-      }
-      L int32_t tile = BlockPeekWord(cells + (r * layer->width + c));
+    L int64_t rowStart = r * layer->width + layer->firstColumn;
+    L for (int64_t i = iFirst; i <= iLast; i++) {
+      L int32_t tile = BlockPeekWord(cells + (rowStart + i));
       // Tile numbers outside 1 .. N name no tile type and are not drawn.
       L if (tile <= 0 || tile > tileTypeCount) {
         L continue;
       }
-      L int64_t x = i * layer->tileWidth - subX;
+      L int64_t x = i * layer->tileWidth - grid.subX;
       L if (x > INT32_MAX) {
         L continue;
       }

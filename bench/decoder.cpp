@@ -114,12 +114,14 @@ BENCHMARK(BM_DecodeThirtyTwoBitStream);
 
 }  // namespace
 
-void* operator new(size_t size) {
+// Kept out of line: inlined into a caller, the free below is paired with that
+// caller's operator new and optimised builds warn of a mismatch.
+__attribute__((noinline)) void* operator new(size_t size) {
   Allocations++;
   if (void* p = std::malloc(size ? size : 1)) return p;
   std::abort();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 BENCHMARK_MAIN();

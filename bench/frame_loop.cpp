@@ -1,7 +1,13 @@
 // The Map runner's frame (poll, scroll, animate, draw, overlay, count,
-// present) at 1920 x 1080 over three layers of 32- and 16-pixel tiles, about
-// 60% of the cells filled, on the headless backend; against a reference that
-// draws the same cells with SDL_BlitSurface and colour keys.
+// present) at 1920 x 1080 on the headless backend, on two maps: "bench", three
+// layers of 32- and 16-pixel tiles with about 60% of the cells filled and 30%
+// key pixels, and "demo", the demo map (background image, four layers of
+// 256-, 64- and 32-pixel tiles, animations). Against a reference that draws
+// the same map (the same tile pixels, the same view sequence) into an SDL
+// surface with SDL_BlitSurface and colour keys.
+//   bench_frame_loop [benchmark options]
+//   bench_frame_loop --write-map DIR   writes Maps/bench and its Tiles into DIR
+// TESSEL_DRAW_PLAIN=1 in the environment draws layer by layer, not in bands.
 #include <SDL2/SDL.h>
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -20,8 +26,10 @@
 #include "platform/headless.h"
 #include "platform/kernel.h"
 #include "runtime/runtime.h"
+#include "runtime/objects.h"
 #include "screen/decoders.h"
 #include "screen/screen.h"
+#include "screen/sprites.h"
 
 namespace {
 
@@ -54,9 +62,8 @@ struct Layer {
 std::vector<Layer> Layers;
 std::string Dir;
 
-// Writes the tiles and the map into a fresh directory and makes it current.
+// Writes the tiles and the bench map into the directory Dir.
 void WriteMap() {
-  Dir = (std::filesystem::temp_directory_path() / ("tessel-bench-" + std::to_string(getpid()))).string();
   std::filesystem::create_directories(Dir + "/Maps");
   std::filesystem::create_directories(Dir + "/Tiles");
   for (int32_t k = 1; k <= TileKinds; k++) {
@@ -96,13 +103,13 @@ void WriteMap() {
     map.I32((int32_t)raw), map.I8(0);
   }
   for (int32_t k = 1; k <= TileKinds; k++) {
-    map.Line("t" + std::to_string(k) + ".bmp"), map.I8(k == 1 || k == 5 ? 2 : 1), map.I16(0);
+    std::string name = std::to_string(k);
+    map.Line("t" + name + ".bmp"), map.I8(k == 1 || k == 5 ? 2 : 1), map.I16(0);
   }
   for (const Layer& layer : Layers) {
     for (int16_t c : layer.cells) map.I16(c);
   }
   map.Save(Dir + "/Maps/bench");
-  if (chdir(Dir.c_str()) != 0) std::abort();
 }
 
 uint64_t Clock;
@@ -117,14 +124,25 @@ void BenchPoll(uint64_t poll, void*) {
 }
 
 bool RunnerReady;
+int32_t MapShown = -1;  // 0 bench, 1 demo
 
-// Start-up steps of the runner, without its loop.
-void RunnerStart() {
-  if (RunnerReady) return;
+// Start-up steps of the runner, without its loop, then the map asked for
+// (the other one is freed first).
+void RunnerStart(int32_t map) {
+  if (RunnerReady && MapShown == map) return;
+  if (RunnerReady) {
+    MapFree();
+    if (chdir(map == 0 ? Dir.c_str() : TESSEL_SOURCE_DIR "/demo") != 0) std::abort();
+    MapLoad(map == 0 ? u"bench" : u"demo.map");
+    MapShown = map;
+    return;
+  }
+  Dir = (std::filesystem::temp_directory_path() / ("tessel-bench-" + std::to_string(getpid()))).string();
   WriteMap();
+  if (chdir(map == 0 ? Dir.c_str() : TESSEL_SOURCE_DIR "/demo") != 0) std::abort();
   HeadlessReset();
   HeadlessSetPollHook(BenchPoll, nullptr);
-  HeadlessSetCapture(false);
+  HeadlessSetCapture(HeadlessCaptureNone);
   char program[] = "tessel";
   char* argv[] = {program, nullptr};
   KernelSetArguments(1, argv);
@@ -139,21 +157,21 @@ void RunnerStart() {
     std::fprintf(stderr, "bench_frame_loop: the headless screen did not open\n");
     std::abort();
   }
-  MapLoad(u"bench");
+  MapLoad(map == 0 ? u"bench" : u"demo.map");
+  MapShown = map;
   RunnerReady = true;
 }
 
-void BM_RunnerFrame(benchmark::State& state) {
-  RunnerStart();
+void BM_RunnerFrame(benchmark::State& state, int32_t map) {
+  RunnerStart(map);
   for (auto _ : state) RunnerFrame();
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RunnerFrame)->Unit(benchmark::kMillisecond);
 
 // The drawing work alone, the same work the reference does: scroll, animate,
 // background and every layer's cells, without the overlay and the present.
-void BM_RunnerDraw(benchmark::State& state) {
-  RunnerStart();
+void BM_RunnerDraw(benchmark::State& state, int32_t map) {
+  RunnerStart(map);
   int32_t frame = 0;
   for (auto _ : state) {
     int8_t direction = (frame / 300) % 2 == 0 ? 1 : -1;
@@ -167,44 +185,65 @@ void BM_RunnerDraw(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RunnerDraw)->Unit(benchmark::kMillisecond);
 
-// The reference: the same view sequence and the same cells, drawn into an
-// SDL surface with SDL_BlitSurface and colour-keyed tile surfaces.
-void BM_ReferenceSdlBlit(benchmark::State& state) {
-  RunnerStart();
+// An SDL surface holding a copy of a sprite's pixels, keyed like the sprite
+// (the runner's key is black) unless opaque.
+SDL_Surface* ReferenceSurface(int32_t number, bool keyed) {
+  Sprite* sprite = (Sprite*)ObjectGet(SpriteTable, number);
+  if (!sprite || !sprite->surface) return nullptr;
+  DDSURFACEDESC2 desc = {};
+  desc.dwSize = sizeof desc;
+  if (sprite->surface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr) != DD_OK) return nullptr;
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, sprite->width, sprite->height, 32, SDL_PIXELFORMAT_XRGB8888);
+  for (int32_t y = 0; y < sprite->height; y++)
+    std::memcpy((uint8_t*)s->pixels + y * s->pitch, (uint8_t*)desc.lpSurface + y * desc.lPitch,
+                (size_t)sprite->width * 4);
+  sprite->surface->Unlock(nullptr);
+  SDL_SetSurfaceBlendMode(s, SDL_BLENDMODE_NONE);
+  if (keyed) SDL_SetColorKey(s, SDL_TRUE, 0);
+  return s;
+}
+
+// The reference: the runner's map (its cells, its tile images as they are
+// shown now, its background) drawn into an SDL surface with SDL_BlitSurface,
+// the view moving as the runner's does.
+void BM_ReferenceSdlBlit(benchmark::State& state, int32_t map) {
+  RunnerStart(map);
   SDL_Surface* screen = SDL_CreateRGBSurfaceWithFormat(0, Width, Height, 32, SDL_PIXELFORMAT_XRGB8888);
-  SDL_Surface* tiles[TileKinds + 1] = {};
-  for (int32_t k = 1; k <= TileKinds; k++) {
-    int32_t side = TileSide(k);
-    tiles[k] = SDL_CreateRGBSurfaceWithFormat(0, side, side, 32, SDL_PIXELFORMAT_XRGB8888);
-    for (int32_t y = 0; y < side; y++) {
-      for (int32_t x = 0; x < side; x++) {
-        ((uint32_t*)((uint8_t*)tiles[k]->pixels + y * tiles[k]->pitch))[x] = TilePixel(k, x, y) & 0xFFFFFF;
-      }
-    }
-    SDL_SetColorKey(tiles[k], SDL_TRUE, 0);
-  }
-  int32_t viewX = 0, viewY = 0, frame = 0;
+  std::vector<SDL_Surface*> tiles((size_t)Map.tileTypeCount + 1, nullptr);
+  for (int32_t t = 1; t <= Map.tileTypeCount; t++)
+    tiles[t] = ReferenceSurface(TileSpriteBase + TileTypes[t].currentImage, true);
+  SDL_Surface* background = BackgroundMode == -1 ? ReferenceSurface(BackgroundSprite, false) : nullptr;
+  uint32_t clear = BackgroundMode == -1 ? 0 : ScreenColorToPixel(BackgroundMode & 255, BackgroundMode >> 8 & 255,
+                                                                  BackgroundMode >> 16 & 255);
+  int32_t viewX = 0, viewY = 0, frame = 0, step = Map.scrollStep;
   for (auto _ : state) {
-    int32_t direction = (frame / 300) % 2 == 0 ? 4 : -4;
+    int32_t direction = (frame / 300) % 2 == 0 ? step : -step;
     frame++;
-    viewX = std::max(0, std::min(4800 - Width, viewX + direction));
-    viewY = std::max(0, std::min(2700 - Height, viewY + direction));
-    SDL_FillRect(screen, nullptr, 0);
-    for (const Layer& layer : Layers) {
-      int32_t ox = (int32_t)(viewX * layer.factor), oy = (int32_t)(viewY * layer.factor);
-      int32_t firstColumn = ox / layer.tile, firstRow = oy / layer.tile;
-      int32_t subX = ox - firstColumn * layer.tile, subY = oy - firstRow * layer.tile;
-      for (int32_t j = 0; j <= Height / layer.tile + 1; j++) {
+    viewX = std::max(0, std::min(Map.mapWidth - Width, viewX + direction));
+    viewY = std::max(0, std::min(Map.mapHeight - Height, viewY + direction));
+    if (background) {
+      SDL_Rect at{0, 0, 0, 0};
+      SDL_BlitSurface(background, nullptr, screen, &at);
+    } else {
+      SDL_FillRect(screen, nullptr, clear);
+    }
+    for (int32_t l = 0; l < Map.layerCount; l++) {
+      const MapLayer& layer = MapLayers[l];
+      const int16_t* cells = (const int16_t*)layer.cells;
+      int32_t ox = (int32_t)std::nearbyint(viewX * (double)layer.scrollFactor);
+      int32_t oy = (int32_t)std::nearbyint(viewY * (double)layer.scrollFactor);
+      int32_t firstColumn = ox / layer.tileWidth, firstRow = oy / layer.tileHeight;
+      int32_t subX = ox - firstColumn * layer.tileWidth, subY = oy - firstRow * layer.tileHeight;
+      for (int32_t j = 0; j <= Height / layer.tileHeight + 1; j++) {
         int32_t r = firstRow + j;
         if (r >= layer.height) break;
-        for (int32_t i = 0; i <= Width / layer.tile + 1; i++) {
+        for (int32_t i = 0; i <= Width / layer.tileWidth + 1; i++) {
           int32_t c = firstColumn + i;
           if (c >= layer.width) break;
-          int16_t tile = layer.cells[(size_t)r * layer.width + c];
-          if (tile == 0) continue;
-          SDL_Rect at{i * layer.tile - subX, j * layer.tile - subY, 0, 0};
+          int16_t tile = cells[(size_t)r * layer.width + c];
+          if (tile <= 0 || tile > Map.tileTypeCount || !tiles[tile]) continue;
+          SDL_Rect at{i * layer.tileWidth - subX, j * layer.tileHeight - subY, 0, 0};
           SDL_BlitSurface(tiles[tile], nullptr, screen, &at);
         }
       }
@@ -212,18 +251,33 @@ void BM_ReferenceSdlBlit(benchmark::State& state) {
     benchmark::DoNotOptimize(screen->pixels);
   }
   state.SetItemsProcessed(state.iterations());
-  for (int32_t k = 1; k <= TileKinds; k++) SDL_FreeSurface(tiles[k]);
+  for (SDL_Surface* tile : tiles) SDL_FreeSurface(tile);
+  SDL_FreeSurface(background);
   SDL_FreeSurface(screen);
 }
-BENCHMARK(BM_ReferenceSdlBlit)->Unit(benchmark::kMillisecond);
+
+// Each map's three benchmarks run one after another, so the map is loaded once.
+BENCHMARK_CAPTURE(BM_RunnerFrame, bench, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RunnerDraw, bench, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReferenceSdlBlit, bench, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RunnerFrame, demo, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RunnerDraw, demo, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReferenceSdlBlit, demo, 1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--write-map") == 0) {
+    Dir = argv[2];
+    WriteMap();
+    return 0;
+  }
+  // TESSEL_DRAW_PLAIN=1 measures the frame drawn layer by layer over the whole screen.
+  if (const char* plain = std::getenv("TESSEL_DRAW_PLAIN")) MapDrawBanded = std::strcmp(plain, "1") != 0;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::error_code ignored;
-  std::filesystem::remove_all(Dir, ignored);
+  if (!Dir.empty()) std::filesystem::remove_all(Dir, ignored);
   return 0;
 }

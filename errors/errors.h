@@ -17,7 +17,7 @@ enum ErrorMode : uint32_t { ErrorModeSkip = 0, ErrorModeExit = 1, ErrorModeRepor
 struct ErrorRecord {
   uint32_t mode;      // ErrorMode
   uint32_t code;      // exception code
-  uintptr_t address;  // faulting instruction; for a breakpoint advanced by breakpointStep
+  uintptr_t address;  // faulting instruction; for a breakpoint advanced by BreakpointStep
   void (*errorExit)();
   LPTOP_LEVEL_EXCEPTION_FILTER previousFilter;
   uint64_t eax, ebx, ecx, edx, ebp, esi, edi;  // rax ... rdi
@@ -27,7 +27,7 @@ struct ErrorRecord {
   uint32_t ss;
   int32_t line;       // CurrentLine at the exception
   int32_t errorLine;  // the same, stored a second time
-  uint32_t breakpointStep;  // 1 unless the platform is VER_PLATFORM_WIN32_WINDOWS
+  uint32_t BreakpointStep;  // 1 unless the platform is VER_PLATFORM_WIN32_WINDOWS
 };
 
 extern ErrorRecord ErrorInfo;

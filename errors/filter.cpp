@@ -62,7 +62,7 @@ int32_t ErrorHandlerInstall() {
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof version;
   GetVersionExA(&version);
-  if (version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS) error->breakpointStep = 1;
+  if (version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS) error->BreakpointStep = 1;
   return 0;
 }
 
@@ -105,8 +105,8 @@ LONG ErrorFilter(EXCEPTION_POINTERS* pointers) {
 
   bool breakpoint = error->code == EXCEPTION_BREAKPOINT;
   if (breakpoint) {
-    context->Rip += error->breakpointStep;
-    error->address += error->breakpointStep;
+    context->Rip += error->BreakpointStep;
+    error->address += error->BreakpointStep;
   }
 
   if (error->mode == ErrorModeReport) return ErrorReport();

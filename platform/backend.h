@@ -28,6 +28,8 @@ bool BackendSetMode(int32_t width, int32_t height, int32_t depth);
 void BackendReleaseMode();
 // Makes a frame visible and waits for it to be shown (the frame pace).
 // Rows are `pitch` bytes apart; pixels are in the formats of the surfaces.
+// They stay unchanged until the next present, or until the hook set with
+// DDrawSetPresentedChanging has been called, so a backend may read them late.
 void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t height, int32_t depth);
 // Waits about one display refresh, as a flip would, for a frame that is not
 // shown.
@@ -47,6 +49,10 @@ int32_t BackendMessageBox(HWND owner, const char* captionUtf8, const char* textU
 // window, and on leaving while exclusive the display is taken away once the
 // window has handled that message.
 void UserSetForeground(bool foreground);
+// A window of another process takes the foreground (true): the process leaves
+// it as with UserSetForeground(false), and GetForegroundWindow names that
+// window, which EnumWindows visits too. False removes that window.
+void UserSetForeignForeground(bool foreign);
 // Silently sets the foreground state (for resets) without any message.
 void UserResetForeground(bool foreground);
 // A key went down or up (DIK code); queues WM_KEYDOWN/WM_KEYUP, or the
@@ -79,6 +85,10 @@ void DDrawForegroundLost();
 void DDrawApplyPendingLoss();
 // Forgets a pending loss and the flip numbering (headless reset).
 void DDrawReset();
+// Sets the routine called once before the pixels last presented are changed
+// or freed (a blit, lock, device context, restore or release of the shown
+// surface); null for none.
+void DDrawSetPresentedChanging(void (*changing)());
 
 // The pixels of a surface, as the device contexts draw on them.
 struct SurfaceBits {

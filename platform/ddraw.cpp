@@ -2,6 +2,8 @@
 // display's pixel format, the primary flipping chain, blits, colour fills,
 // source colour keys, device contexts, and loss and restore of the display.
 // The backend shows flipped frames; the pixel work is in ddraw_blit.cpp.
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +20,7 @@ namespace {
 constexpr DWORD SurfaceDescSize32 = 124;
 constexpr int32_t SurfaceSideMax = 32768;
 constexpr uint64_t SurfaceBytesMax = 512ull << 20;
+constexpr size_t HugePageBytes = 2u << 20;
 
 struct DirectDraw;
 
@@ -73,9 +76,21 @@ struct DisplayState {
   DirectDraw* exclusiveOwner;
   bool lossPending;
   Surface* surfaces;
+  // The pixels last handed to BackendPresent, while the backend may still
+  // read them; the hook runs before anything changes or frees them.
+  const uint8_t* presented;
+  void (*presentedChanging)();
   uint8_t overlap[SurfaceSideMax * 4];  // one row, for a surface blitted onto itself
 };
 DisplayState Display;
+
+// Called before a surface's pixels are written or freed.
+inline void Touch(const Surface* s) {
+  if (__builtin_expect(s->pixels == Display.presented, 0) && s->pixels) {
+    Display.presented = nullptr;
+    if (Display.presentedChanging) Display.presentedChanging();
+  }
+}
 
 int32_t BytesPerPixel(int32_t depth) { return depth == 15 ? 2 : depth / 8; }
 
@@ -143,7 +158,14 @@ Surface* NewSurface(DirectDraw* owner, int32_t width, int32_t height, int32_t de
   const int32_t bpp = BytesPerPixel(depth);
   const int32_t pitch = (width * bpp + 15) & ~15;
   void* memory = nullptr;
-  if (posix_memalign(&memory, 64, (size_t)pitch * height) != 0) return nullptr;
+  const size_t bytes = (size_t)pitch * height;
+  // Surfaces of a frame's size are held in huge pages where the system has
+  // them: a 1080p frame spans 2,000 small pages, and blits that walk it row
+  // by row otherwise spend much of their time on page-table walks.
+  const bool huge = bytes >= HugePageBytes;
+  if (posix_memalign(&memory, huge ? HugePageBytes : 64, huge ? (bytes + HugePageBytes - 1) & ~(HugePageBytes - 1) : bytes) != 0)
+    return nullptr;
+  if (huge) madvise(memory, (bytes + HugePageBytes - 1) & ~(HugePageBytes - 1), MADV_HUGEPAGE);
   Surface* s = new Surface();
   s->refs = 1;
   s->owner = owner;
@@ -162,6 +184,7 @@ Surface* NewSurface(DirectDraw* owner, int32_t width, int32_t height, int32_t de
 }
 
 void DestroySurface(Surface* s) {
+  Touch(s);
   if (s->dc) GdiReleaseSurfaceDC(s->dc);
   for (Surface** p = &Display.surfaces; *p; p = &(*p)->next)
     if (*p == s) {
@@ -279,6 +302,7 @@ HRESULT Surface::Blt(RECT* destRect, IDirectDrawSurface7* source, RECT* sourceRe
   if (Busy() || (src && src->Busy())) return DDERR_SURFACEBUSY;
   RECT dr;
   if (!RectInside(this, destRect, &dr)) return DDERR_INVALIDRECT;
+  Touch(this);
   if (flags & DDBLT_COLORFILL) {
     if (!fx || fx->dwSize != sizeof(DDBLTFX)) return DDERR_INVALIDPARAMS;
     BlitFill(pixels + (intptr_t)dr.top * pitch + (intptr_t)dr.left * bytesPerPixel, pitch, dr.right - dr.left,
@@ -309,6 +333,7 @@ HRESULT Surface::BltFast(DWORD x, DWORD y, IDirectDrawSurface7* source, RECT* so
     return DDERR_INVALIDRECT;
   const bool keyed = trans & DDBLTFAST_SRCCOLORKEY;
   if (keyed && !src->hasKey) return DDERR_NOCOLORKEY;
+  Touch(this);
   CopyRect(this, (int32_t)x, (int32_t)y, src, r, keyed);
   return DD_OK;
 }
@@ -321,6 +346,8 @@ HRESULT Surface::Flip(IDirectDrawSurface7* override, DWORD) {
   uint8_t* shown = backBuffer->pixels;
   backBuffer->pixels = pixels;
   pixels = shown;
+  // The frame shown before becomes the back buffer: nobody reads it any more.
+  Display.presented = pixels;
   BackendPresent(pixels, pitch, width, height, depth);
   return DD_OK;
 }
@@ -342,6 +369,7 @@ HRESULT Surface::GetDC(HDC* out) {
   if (lost) return DDERR_SURFACELOST;
   if (locked) return DDERR_SURFACEBUSY;
   if (BackendFailures & HeadlessFailGetDC) return DDERR_CANTCREATEDC;
+  Touch(this);
   dc = GdiCreateSurfaceDC(this);
   if (!dc) return DDERR_CANTCREATEDC;
   *out = dc;
@@ -358,6 +386,7 @@ HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD, HANDLE) {
   if (BackendFailures & HeadlessFailLock) return DDERR_SURFACEBUSY;
   RECT r;
   if (!RectInside(this, rect, &r)) return DDERR_INVALIDRECT;
+  Touch(this);
   const DWORD size = desc->dwSize;
   std::memset(desc, 0, sizeof *desc);
   desc->dwSize = size;
@@ -382,6 +411,7 @@ HRESULT Surface::ReleaseDC(HDC given) {
 
 HRESULT Surface::Restore() {
   if (!lost) return DD_OK;
+  Touch(this);
   FillGarbage(this);
   lost = false;
   if (backBuffer && backBuffer->lost) backBuffer->Restore();
@@ -548,7 +578,12 @@ void DDrawApplyPendingLoss() {
   if (Display.lossPending) DDrawLoseDisplay();
 }
 
-void DDrawReset() { Display.lossPending = false; }
+void DDrawReset() {
+  Display.lossPending = false;
+  Display.presented = nullptr;
+}
+
+void DDrawSetPresentedChanging(void (*changing)()) { Display.presentedChanging = changing; }
 
 bool DDrawSurfaceBits(IDirectDrawSurface7* surface, SurfaceBits* bits) {
   Surface* s = static_cast<Surface*>(surface);

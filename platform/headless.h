@@ -43,7 +43,8 @@ enum HeadlessFailure : uint32_t {
 // Back to the initial state: clock 0, no keys, no hooks, window in the
 // foreground, no failures, maximum mode 16384 x 16384, no recorded boxes or
 // frames, an empty message queue, box echo off and IDOK as every box's answer.
-// Windows, classes and DirectDraw objects that exist stay as they are.
+// Windows, classes and DirectDraw objects that exist stay as they are, except
+// a window of another process, which goes.
 void HeadlessReset();
 void HeadlessSetFailures(uint32_t failures);
 
@@ -66,6 +67,11 @@ void HeadlessSetPollHook(void (*hook)(uint64_t poll, void* user), void* user);
 // has been handed that WM_ACTIVATE, so that it can save what it needs first;
 // GetDeviceState of a foreground device fails at once.
 void HeadlessSetForeground(bool foreground);
+// A visible, enabled window of another process (with a thread of its own)
+// takes the foreground (true): as HeadlessSetForeground(false), and
+// GetForegroundWindow then names that window. False, or HeadlessReset,
+// removes it.
+void HeadlessSetForeignForeground(bool foreign);
 // Takes the display away without a focus change.
 void HeadlessLoseDisplay();
 // Queues a key-up message for a virtual key (VK_TAB, VK_MENU ...) to the window.
@@ -76,15 +82,23 @@ void HeadlessPostClose();
 // Largest display size SetDisplayMode accepts (default 16384 x 16384).
 void HeadlessSetMaxMode(int32_t width, int32_t height);
 
-// Called after every flip with the frame that became visible. Frame numbers
+// Called after every flip with the frame that became visible (its pixels
+// only while every frame is captured, bgr null otherwise). Frame numbers
 // start again at 1 when SetDisplayMode changes the mode (setting the same
 // mode again, as a recovery does, keeps counting).
 void HeadlessSetFlipHook(void (*hook)(const HeadlessFrame& frame, void* user), void* user);
-// Whether flips are converted into captured frames (on by default). Off, a
-// flip only counts, unless a flip hook is set: a benchmark measures the
-// runner, not the test instrument.
+// Which presented frames can be read. A frame is converted to B,G,R only
+// when it is read (or, while it may still be read, just before the display
+// changes or frees its pixels), so frames nobody reads cost nothing.
+enum HeadlessCapture : int32_t {
+  HeadlessCaptureEvery,  // the default: HeadlessLastFrame and the flip hook's frame carry the pixels
+  HeadlessCaptureLast,   // only HeadlessLastFrame carries them (a tool writing the last frame)
+  HeadlessCaptureNone,   // frames are counted, never converted: bgr is always null (benchmarks)
+};
+void HeadlessSetCapture(HeadlessCapture capture);
+// true: HeadlessCaptureEvery, false: HeadlessCaptureNone.
 void HeadlessSetCapture(bool capture);
-// The last presented frame (width 0 when none).
+// The last presented frame (width 0 when none), converted on first reading.
 HeadlessFrame HeadlessLastFrame();
 uint64_t HeadlessFlipCount();
 // Waits for a display refresh without a flip (IDirectDraw7::WaitForVerticalBlank);

@@ -97,6 +97,9 @@ void KernelRegisterModule(const char* fileName, const KernelExport* exports);
 // Replaces the tick source (the headless backend's test clock); null restores
 // the system's monotonic clock.
 void KernelSetTickSource(DWORD (*source)());
+// Tests: GetVersionExA reports VER_PLATFORM_WIN32_WINDOWS (true) or, as
+// always otherwise, VER_PLATFORM_WIN32_NT (false).
+void KernelSetWindowsFamily(bool windows);
 // Registers the built-in stand-in modules; LoadLibraryW calls it once before
 // its first lookup (defined with the display and input stand-ins).
 void PlatformBuiltinModules();

@@ -36,6 +36,7 @@ struct ProcessState {
   int moduleCount;
   bool builtinsRegistered;
   std::atomic<DWORD (*)()> tickSource;
+  bool windowsFamily;  // a test asks GetVersionExA for the other platform family
   char instance;  // its address is the program's module handle
 };
 ProcessState Process;
@@ -194,15 +195,19 @@ DWORD GetTickCount() {
 
 void KernelSetTickSource(DWORD (*source)()) { Process.tickSource.store(source); }
 
+void KernelSetWindowsFamily(bool windows) { Process.windowsFamily = windows; }
+
 void InitCommonControls() {}
 
-// Reports an NT-family system; the caller sets dwOSVersionInfoSize first.
+// Reports an NT-family system (or, for a test, the other family); the caller
+// sets dwOSVersionInfoSize first.
 BOOL GetVersionExA(OSVERSIONINFOA* info) {
   if (!info || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) return FALSE;
-  info->dwMajorVersion = 5;
-  info->dwMinorVersion = 1;
-  info->dwBuildNumber = 2600;
-  info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+  const bool windows = Process.windowsFamily;
+  info->dwMajorVersion = windows ? 4 : 5;
+  info->dwMinorVersion = windows ? 10 : 1;
+  info->dwBuildNumber = windows ? 2222 : 2600;
+  info->dwPlatformId = windows ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
   std::memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
   return TRUE;
 }

@@ -9,6 +9,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <cpuid.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/uio.h>
@@ -25,6 +26,10 @@ extern "C" {
 // RFLAGS, and the routine to call. The offsets are spelled out in the
 // trampoline below.
 __attribute__((visibility("hidden"))) uint64_t SehResume[19];
+// Bytes of the XSAVE area the trampoline keeps the extended state in (a
+// multiple of 64, with room for the 64-byte alignment), or 0 where the
+// processor or the system offers no XSAVE.
+__attribute__((visibility("hidden"))) uint64_t SehXsaveBytes;
 __attribute__((visibility("hidden"))) void SehTrampoline();
 __attribute__((visibility("hidden"))) void SehResumeDone();
 }
@@ -66,11 +71,17 @@ SehState Seh;
 
 }  // namespace
 
-// The trampoline: entered with Rsp 16-byte aligned. Keeps the faulting x87/SSE
-// state, calls the routine with a clean floating-point environment, then puts
-// back the state of SehResume. Only movs follow popfq, so the restored flags
-// survive; Rsp and Rip are loaded last straight from memory so that nothing is
-// written below the resumed stack pointer (the interrupted code's red zone).
+// The trampoline: entered with Rsp 16-byte aligned and the faulting thread's
+// registers as the signal return left them. Keeps the whole extended state
+// (x87, SSE, AVX and whatever else the processor has enabled) with XSAVE in an
+// area of SehXsaveBytes below the stack pointer (FXSAVE, x87 and SSE only, where
+// the processor has no XSAVE), calls the routine with a clean floating-point
+// environment, then puts back that state and the registers of SehResume. XSAVE
+// writes only the XSTATE_BV field of the area's header, and XRSTOR refuses a
+// header whose other bytes are not zero, so the header is cleared first. Only
+// movs follow popfq, so the restored flags survive; Rsp and Rip are loaded last
+// straight from memory so that nothing is written below the resumed stack
+// pointer (the interrupted code's red zone).
 asm(R"(
   .text
   .p2align 4
@@ -78,15 +89,43 @@ asm(R"(
   .hidden SehTrampoline
   .type SehTrampoline, @function
 SehTrampoline:
+  mov SehXsaveBytes(%rip), %rcx
+  test %rcx, %rcx
+  jz 1f
+  sub %rcx, %rsp
+  and $-64, %rsp
+  xor %eax, %eax
+  mov %rax, 512(%rsp)
+  mov %rax, 520(%rsp)
+  mov %rax, 528(%rsp)
+  mov %rax, 536(%rsp)
+  mov %rax, 544(%rsp)
+  mov %rax, 552(%rsp)
+  mov %rax, 560(%rsp)
+  mov %rax, 568(%rsp)
+  mov $-1, %eax
+  mov $-1, %edx
+  xsave64 (%rsp)
+  jmp 2f
+1:
   sub $512, %rsp
   fxsave64 (%rsp)
+2:
   fninit
   pushq $0x1f80
   ldmxcsr (%rsp)
   add $8, %rsp
   call *SehResume+144(%rip)
   call SehResumeDone
+  cmpq $0, SehXsaveBytes(%rip)
+  je 3f
+  mov $-1, %eax
+  mov $-1, %edx
+  xrstor64 (%rsp)
+  jmp 4f
+3:
   fxrstor64 (%rsp)
+4:
   pushq SehResume+136(%rip)
   popfq
   mov SehResume+0(%rip), %rax
@@ -124,6 +163,18 @@ uint8_t* SehMapStack() {
   if (base == MAP_FAILED) return nullptr;
   mprotect(base, kGuardBytes, PROT_NONE);
   return static_cast<uint8_t*>(base) + kGuardBytes;
+}
+
+// Bytes of the XSAVE area for the state components the system has enabled
+// (CPUID leaf 0xD, subleaf 0, EBX), rounded up to 64; 0 where programs cannot
+// use XSAVE (no processor support, or not enabled by the system).
+uint64_t SehXsaveSize() {
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE)) return 0;
+  if (__get_cpuid_max(0, nullptr) < 0xD) return 0;
+  __cpuid_count(0xD, 0, a, b, c, d);
+  if (b < 576) return 0;  // not even the legacy area and the header
+  return (uint64_t(b) + 63) / 64 * 64;
 }
 
 DWORD SehCode(int signal, const siginfo_t* info) {
@@ -198,8 +249,9 @@ void SehContextOut(const CONTEXT* context, greg_t* gregs) {
 // Whether the bytes just below top can be written (read back and written
 // unchanged through the kernel, so nothing faults here).
 bool SehStackUsable(uintptr_t top) {
-  if (top < 4096) return false;
-  const uintptr_t probes[] = {top - 1, top - 600};
+  if (top < 4096 + 600 + SehXsaveBytes) return false;
+  // The trampoline's save area and the first frames of the routine.
+  const uintptr_t probes[] = {top - 1, top - 600 - uintptr_t(SehXsaveBytes)};
   for (uintptr_t at : probes) {
     uint8_t byte;
     if (SehRead(at, &byte, 1) != 1) return false;
@@ -326,6 +378,7 @@ void SehForgetInChild() {
 void SehInstall() {
   static bool forkWatched = false;
   if (!forkWatched) forkWatched = pthread_atfork(nullptr, nullptr, SehForgetInChild) == 0;
+  if (!SehXsaveBytes) SehXsaveBytes = SehXsaveSize();
   if (!Seh.handlerStack) Seh.handlerStack = SehMapStack();
   if (!Seh.spareStack) Seh.spareStack = SehMapStack();
   if (!Seh.probeOpen) Seh.probeOpen = pipe2(Seh.probe, O_CLOEXEC | O_NONBLOCK) == 0;

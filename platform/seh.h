@@ -69,7 +69,8 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
 // (below the faulting frame and its red zone, 16-byte aligned; on a spare stack
 // when that one is unusable). Until routine returns, a further fault counts as
 // a fault inside the filter. Should routine return, the thread resumes at the
-// context's Rip with the context's registers and its x87/SSE state as at the
+// context's Rip with the context's registers and its whole extended state
+// (x87, SSE, AVX and every other component the system has enabled) as at the
 // fault. Ignored outside a filter.
 void SehCallOnResume(void (*routine)());
 // Copies the bytes at address that can be read without a fault, up to bytes

@@ -1,4 +1,5 @@
-// user stand-in: window classes and windows (records of this process only),
+// user stand-in: window classes and windows (records of this process, and for
+// tests one window of another process that can hold the foreground),
 // the message queue with WM_PAINT made on demand, the foreground, window
 // enumeration and enabling, the cursor counter and message boxes. Window-
 // system events reach the queue through the backend's BackendPumpEvents.
@@ -36,6 +37,7 @@ struct Window {
   DWORD style;
   DWORD exStyle;
   DWORD thread;
+  DWORD process;  // 0: this process
   RECT rect;
 };
 
@@ -47,6 +49,7 @@ struct UserState {
   int32_t count;
   bool processForeground;
   bool foregroundKnown;  // processForeground has been set
+  HWND foreign;  // the window of another process that a test made, or null
   int32_t cursorCount;
 };
 UserState User;
@@ -309,7 +312,7 @@ BOOL TranslateMessage(const MSG* msg) {
 LRESULT DispatchMessageA(const MSG* msg) {
   if (!msg) return 0;
   Window* w = WindowOf(msg->hwnd);
-  if (!w) return 0;
+  if (!w || !w->proc) return 0;  // another process's window is not ours to run
   LRESULT result = w->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
   // A window procedure that leaves WM_PAINT unanswered must not keep the
   // pump busy forever.
@@ -352,7 +355,7 @@ BOOL EnumWindows(WNDENUMPROC visit, LPARAM lParam) {
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
   Window* w = WindowOf(hwnd);
   if (!w) return 0;
-  if (processId) *processId = GetCurrentProcessId();
+  if (processId) *processId = w->process ? w->process : GetCurrentProcessId();
   return w->thread;
 }
 
@@ -366,7 +369,8 @@ BOOL IsWindowEnabled(HWND hwnd) {
   return w && w->enabled;
 }
 
-HWND GetForegroundWindow() { return ProcessForeground() ? UserMainWindow() : nullptr; }
+// Out of the foreground, the window of another process holds it if a test made one.
+HWND GetForegroundWindow() { return ProcessForeground() ? UserMainWindow() : User.foreign; }
 
 BOOL EnableWindow(HWND hwnd, BOOL enable) {
   Window* w = WindowOf(hwnd);
@@ -404,6 +408,28 @@ void UserSetForeground(bool foreground) {
   User.processForeground = foreground;
   if (HWND main = UserMainWindow()) Post(main, WM_ACTIVATE, foreground ? WA_ACTIVE : WA_INACTIVE, 0);
   if (!foreground) DDrawForegroundLost();
+}
+
+void UserSetForeignForeground(bool foreign) {
+  if (!foreign) {
+    if (Window* w = WindowOf(User.foreign)) *w = {};
+    User.foreign = nullptr;
+    return;
+  }
+  if (!User.foreign) {
+    // The last free slot, so that it never becomes the first window created.
+    for (int32_t i = WindowMax - 1; i >= 0 && !User.foreign; i--) {
+      Window& w = User.windows[i];
+      if (w.live) continue;
+      w = {};
+      w.live = w.visible = w.enabled = true;
+      w.style = WS_POPUP | WS_VISIBLE;
+      w.thread = ~GetCurrentThreadId();
+      w.process = GetCurrentProcessId() + 1;
+      User.foreign = HandleOf(&w);
+    }
+  }
+  UserSetForeground(false);
 }
 
 void UserResetForeground(bool foreground) {

@@ -24,8 +24,11 @@ bool InSlots(ObjectTable* table, int32_t number) { return number >= 0 && number 
 // Present while the first pointer-sized field (or the whole of a shorter record) is not zero.
 bool Present(ObjectTable* table, const unsigned char* record) {
   uintptr_t first = 0;
-  size_t size = table->recordSize < int32_t(sizeof first) ? size_t(table->recordSize) : sizeof first;
-  std::memcpy(&first, record, size);
+  if (table->recordSize >= int32_t(sizeof first)) {
+    std::memcpy(&first, record, sizeof first);  // a fixed size: no call on the drawing path
+  } else {
+    std::memcpy(&first, record, size_t(table->recordSize));
+  }
   return first != 0;
 }
 

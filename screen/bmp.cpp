@@ -1,8 +1,11 @@
 // The BMP reader of the sprite loader: reads the headers of an image in
 // memory, checks every offset, size and count against the file's real length,
-// and expands images of 8 bits or fewer per pixel into 24-bit rows.
+// and expands images of 8 bits or fewer per pixel, and images whose colours
+// are given by bit-field masks, into 24-bit rows.
 // Supported: BITMAPINFOHEADER and its larger successors (read at the same
-// offsets); 1, 4, 8, 16 (5-5-5), 24 and 32 bits; 8-bit run-length coding.
+// offsets); 1, 4, 8, 16 (5-5-5), 24 and 32 bits; 8-bit run-length coding;
+// 16 and 32 bits with any red, green and blue masks (compression 3, and 6
+// with an alpha mask, which plays no part).
 #include <cstring>
 
 #include "screen/sprites.h"
@@ -13,15 +16,6 @@ static uint32_t BitmapWord32(const uint8_t* p) {
 }
 
 static uint32_t BitmapWord16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8; }
-
-// Colour masks of compression 3 that the stored pixels already follow.
-static int32_t BitmapMasksPlain(const uint8_t* image, uint32_t size, int32_t bits) {
-  if (size < 54 + 12) return 0;
-  uint32_t red = BitmapWord32(image + 54), green = BitmapWord32(image + 58), blue = BitmapWord32(image + 62);
-  if (bits == 16) return red == 0x7C00 && green == 0x03E0 && blue == 0x001F;
-  if (bits == 32) return red == 0x00FF0000 && green == 0x0000FF00 && blue == 0x000000FF;
-  return 0;
-}
 
 // 1 and the layout for a BMP within the supported subset, 0 for anything else.
 int32_t BitmapRead(const uint8_t* image, uint32_t size, BitmapInfo* info) {
@@ -50,11 +44,23 @@ int32_t BitmapRead(const uint8_t* image, uint32_t size, BitmapInfo* info) {
       if (bits != 8 || topDown) return 0;
       break;
     case 3:
-      if (!BitmapMasksPlain(image, size, bits)) return 0;
-      compression = 0;
+    case 6:
+      // The red, green and blue masks follow the 40-byte header, or are its
+      // next fields in the larger headers: at byte 54 either way.
+      if ((bits != 16 && bits != 32) || size < 54 + 12) return 0;
       break;
     default:
       return 0;
+  }
+
+  int32_t masked = compression == 3 || compression == 6;
+  uint32_t masks[3] = {0, 0, 0};
+  if (masked) {
+    uint32_t within = bits == 16 ? 0xFFFFu : 0xFFFFFFFFu;  // bits a pixel does not have read as 0
+    for (int32_t i = 0; i < 3; i++) masks[i] = BitmapWord32(image + 54 + 4 * i) & within;
+    // The usual 32-bit layout is the file's pixels as they are.
+    if (bits == 32 && masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF) masked = 0;
+    compression = 0;
   }
 
   int64_t stride = ((static_cast<int64_t>(width) * bits + 31) / 32) * 4;
@@ -66,6 +72,8 @@ int32_t BitmapRead(const uint8_t* image, uint32_t size, BitmapInfo* info) {
   info->bits = bits;
   info->compression = static_cast<int32_t>(compression);
   info->topDown = topDown;
+  info->masked = masked;
+  std::memcpy(info->masks, masks, sizeof masks);
   info->pixels = image + offset;
   info->pixelBytes = pixelBytes;
   info->rowStride = static_cast<int32_t>(stride);
@@ -128,9 +136,56 @@ static void BitmapExpandRunLength(const BitmapInfo* info, const uint8_t (*colour
   }
 }
 
-// Expands a BMP of 8 bits or fewer into 24-bit rows; 1 on success.
+// One colour channel of a bit-field mask: where its lowest bit is and its
+// largest value there.
+struct BitmapChannel {
+  uint32_t mask;
+  int32_t shift;
+  uint32_t maximum;
+};
+
+static BitmapChannel BitmapChannelOf(uint32_t mask) {
+  BitmapChannel channel = {mask, 0, 0};
+  if (mask) {
+    while (!((mask >> channel.shift) & 1)) channel.shift++;
+    channel.maximum = mask >> channel.shift;
+  }
+  return channel;
+}
+
+// The channel's value in a pixel scaled to 0..255 (rounded); 0 for an empty mask.
+static uint8_t BitmapChannelLevel(const BitmapChannel& channel, uint32_t pixel) {
+  if (!channel.maximum) return 0;
+  uint64_t value = (pixel & channel.mask) >> channel.shift;
+  return static_cast<uint8_t>((value * 255 + channel.maximum / 2) / channel.maximum);
+}
+
+// Expands 16- or 32-bit pixels by their masks into blue, green, red rows.
+static void BitmapExpandMasked(const BitmapInfo* info, uint8_t* destination, int32_t rowSize) {
+  BitmapChannel red = BitmapChannelOf(info->masks[0]), green = BitmapChannelOf(info->masks[1]),
+                blue = BitmapChannelOf(info->masks[2]);
+  int32_t bytes = info->bits / 8;
+  for (int32_t y = 0; y < info->height; y++) {
+    const uint8_t* source = info->pixels + static_cast<int64_t>(y) * info->rowStride;
+    uint8_t* out = destination + static_cast<int64_t>(y) * rowSize;
+    for (int32_t x = 0; x < info->width; x++, source += bytes, out += 3) {
+      uint32_t pixel = bytes == 2 ? BitmapWord16(source) : BitmapWord32(source);
+      out[0] = BitmapChannelLevel(blue, pixel);
+      out[1] = BitmapChannelLevel(green, pixel);
+      out[2] = BitmapChannelLevel(red, pixel);
+    }
+  }
+}
+
+// Expands a BMP of 8 bits or fewer, or one with bit-field masks, into 24-bit rows; 1 on success.
 int32_t BitmapExpand(const BitmapInfo* info, uint8_t* destination) {
-  if (!info || !destination || info->bits > 8) return 0;
+  if (!info || !destination) return 0;
+  if (info->masked) {
+    if (info->bits != 16 && info->bits != 32) return 0;
+    BitmapExpandMasked(info, destination, SpriteRowSize(info->width, 24));
+    return 1;
+  }
+  if (info->bits > 8) return 0;
   // Indices beyond the file's palette read as black.
   uint8_t colours[256][3] = {};
   for (int32_t i = 0; i < info->paletteCount && i < 256; i++) std::memcpy(colours[i], info->palette + i * 4, 3);

@@ -316,6 +316,13 @@ HRESULT ScreenClear(uint32_t colour) {
   return TargetSurface->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &ScreenFillFx);
 }
 
+HRESULT ScreenClearRect(uint32_t colour, const RECT* part) {
+  if (!TargetSurface || !part) return DDERR_GENERIC;
+  ScreenFillFx.dwFillColor = ScreenColorToPixel(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+  RECT rect = *part;
+  return TargetSurface->Blt(&rect, nullptr, nullptr, DDBLT_COLORFILL, &ScreenFillFx);
+}
+
 uint32_t ScreenColorToPixel(int32_t red, int32_t green, int32_t blue) {
   switch (DisplayDepth) {
     case 15:

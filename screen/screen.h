@@ -58,6 +58,9 @@ void ScreenTargetRelease();
 // Fills the drawing target with a 0x00BBGGRR colour; the platform's result
 // (a failure code when no screen is open).
 HRESULT ScreenClear(uint32_t colour);
+// Fills only the rectangle part of the target with the colour, as ScreenClear
+// fills the whole; the platform's result.
+HRESULT ScreenClearRect(uint32_t colour, const RECT* part);
 // Closes an open screen: sprites freed, normal cooperative level, window hidden.
 void ScreenClose();
 // Releases the screen and the display interface; safe to call in any state.

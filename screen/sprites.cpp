@@ -212,7 +212,7 @@ intptr_t SpriteFromMemory(int32_t number, const uint8_t* image, uint32_t size, i
     height = bmp.height;
     bits = bmp.bits;
     bottomUp = !bmp.topDown;
-    bool expand = DisplayDepth != 8 && bits <= 8;
+    bool expand = DisplayDepth != 8 && (bits <= 8 || bmp.masked);
     int64_t expanded = static_cast<int64_t>(SpriteRowSize(width, 24)) * (static_cast<int64_t>(height) + 1);
     if (!SpriteBudgetAllows(width, height, expand ? expanded : 0))
       return SpriteLoadFail(number, chosen, sprite, nullptr);
@@ -324,6 +324,37 @@ HRESULT SpriteDraw(int32_t number, int32_t x, int32_t y) { return SpriteBlit(num
 // Draws the sprite leaving out its key colour; 0 or the platform's blit result.
 HRESULT SpriteDrawKeyed(int32_t number, int32_t x, int32_t y) {
   return SpriteBlit(number, x, y, DDBLTFAST_SRCCOLORKEY | DDBLTFAST_WAIT);
+}
+
+static HRESULT SpriteBlitPart(int32_t number, int32_t x, int32_t y, const RECT* part, DWORD flags) {
+  Sprite* sprite = SpriteGet(number);
+  if (!sprite || !part || !DisplayActive || !TargetSurface) return 0;
+  RECT source;
+  if (!SpriteClip(sprite, TargetWidth, TargetHeight, &x, &y, &source)) return 0;
+  int32_t left = x > part->left ? x : part->left;
+  int32_t top = y > part->top ? y : part->top;
+  int32_t right = x + (source.right - source.left), bottom = y + (source.bottom - source.top);
+  if (right > part->right) right = part->right;
+  if (bottom > part->bottom) bottom = part->bottom;
+  if (left >= right || top >= bottom) return 0;
+  RECT cut = {source.left + (left - x), source.top + (top - y), source.left + (right - x), source.top + (bottom - y)};
+  return TargetSurface->BltFast(static_cast<DWORD>(left), static_cast<DWORD>(top), sprite->surface, &cut, flags);
+}
+
+HRESULT SpriteDrawPart(int32_t number, int32_t x, int32_t y, const RECT* part) {
+  return SpriteBlitPart(number, x, y, part, DDBLTFAST_WAIT);
+}
+
+HRESULT SpriteDrawKeyedPart(int32_t number, int32_t x, int32_t y, const RECT* part) {
+  return SpriteBlitPart(number, x, y, part, DDBLTFAST_SRCCOLORKEY | DDBLTFAST_WAIT);
+}
+
+int32_t SpriteSize(int32_t number, int32_t* width, int32_t* height) {
+  Sprite* sprite = SpriteGet(number);
+  if (!sprite) return 0;
+  *width = sprite->width;
+  *height = sprite->height;
+  return 1;
 }
 
 // Releases the sprite's surface and saved pixels; ObjectRelease's result, or 0.

@@ -20,9 +20,10 @@ struct Sprite {
   int16_t sourceY;
 };
 
-// Largest width or height of an image that becomes a sprite, and the most
-// pixels one may hold; larger images are refused before anything is allocated.
-#define SPRITE_MAX_SIDE 16384
+// Largest width or height of an image that becomes a sprite (the record's
+// 16-bit sizes; the display's surfaces go one further), and the most pixels
+// one may hold; larger images are refused before anything is allocated.
+#define SPRITE_MAX_SIDE 32767
 #define SPRITE_MAX_PIXELS (16 * 1024 * 1024)
 
 // Sprite memory all sprites together may take, at 4 bytes per pixel of each
@@ -44,6 +45,13 @@ IDirectDrawSurface7* SpriteSurfaceCreate(Sprite* sprite, int32_t width, int32_t 
 uint32_t SpriteKeySet(int32_t number, uint32_t colour);
 HRESULT SpriteDraw(int32_t number, int32_t x, int32_t y);
 HRESULT SpriteDrawKeyed(int32_t number, int32_t x, int32_t y);
+// As SpriteDraw and SpriteDrawKeyed, but only the part of the sprite drawn at
+// (x, y) that lies inside the target rectangle part is drawn: the pixels it
+// writes are those the whole draw writes there. 0 or the platform's blit result.
+HRESULT SpriteDrawPart(int32_t number, int32_t x, int32_t y, const RECT* part);
+HRESULT SpriteDrawKeyedPart(int32_t number, int32_t x, int32_t y, const RECT* part);
+// 1 with the sprite's width and height, 0 when the number holds no sprite.
+int32_t SpriteSize(int32_t number, int32_t* width, int32_t* height);
 int32_t SpriteFree(int32_t number);
 void SpriteSaveAll();
 void SpriteRestoreAll();
@@ -54,9 +62,11 @@ void SpriteRestoreAll();
 struct BitmapInfo {
   int32_t width;        // 1 .. SPRITE_MAX_SIDE
   int32_t height;       // 1 .. SPRITE_MAX_SIDE (the stored height may be negative)
-  int32_t bits;         // 1, 4, 8, 16 (5-5-5), 24 or 32
-  int32_t compression;  // 0 none, 1 8-bit run-length; 3 (masks) is read as 0
+  int32_t bits;         // 1, 4, 8, 16 (5-5-5 unless masked), 24 or 32
+  int32_t compression;  // 0 none, 1 8-bit run-length; 3 and 6 (masks) are read as 0
   int32_t topDown;      // 1: the first stored row is the top row
+  int32_t masked;       // 1: 16 or 32 bits whose channels the masks give
+  uint32_t masks[3];    // red, green, blue (when masked)
   const uint8_t* pixels;
   uint32_t pixelBytes;  // bytes from pixels to the end of the file
   int32_t rowStride;    // bytes per stored row when not run-length coded
@@ -66,9 +76,10 @@ struct BitmapInfo {
 
 // 1 and the layout for a BMP within the supported subset, 0 for anything else.
 int32_t BitmapRead(const uint8_t* image, uint32_t size, BitmapInfo* info);
-// Expands a BMP of 8 bits or fewer into 24-bit rows of SpriteRowSize(width, 24)
-// bytes in the file's row order; destination holds height rows. Run-length
-// streams are clipped at the image; indices beyond the palette give black.
+// Expands a BMP of 8 bits or fewer, or a masked one, into 24-bit rows of
+// SpriteRowSize(width, 24) bytes in the file's row order; destination holds
+// height rows. Run-length streams are clipped at the image; indices beyond the
+// palette give black; each masked channel is scaled to 0..255 from its width.
 // 1 on success, 0 for a layout it does not expand.
 int32_t BitmapExpand(const BitmapInfo* info, uint8_t* destination);
 // Bytes per source row: 16 bits w*2 + (w mod 2)*2, 24 bits w*3 + (w mod 4), 32 bits w*4.

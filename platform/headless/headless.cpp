@@ -1,6 +1,6 @@
 // The headless backend: no window system. The test sets the clock, the keys
 // and the focus, injects display loss and failing calls, and reads every
-// flipped frame (converted to B,G,R rows) and every message box.
+// flipped frame (converted to B,G,R rows when it is read) and every message box.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,14 +30,17 @@ struct HeadlessState {
   int32_t modeWidth, modeHeight, modeDepth;
   uint8_t* frame;
   size_t frameCapacity;
-  HeadlessFrame last;
+  HeadlessFrame last;  // bgr null until the frame is converted
+  // The presented pixels not yet converted (null once converted or dropped).
+  const uint8_t* pending;
+  int32_t pendingPitch, pendingDepth;
   uint64_t flipsSinceMode;
   uint64_t flips;
   uint64_t refreshWaits;
   HeadlessMessageBox boxes[BoxesKept];
   int32_t boxCount;
   bool echo;
-  bool noCapture;  // frames are counted but not converted (benchmarks)
+  HeadlessCapture capture;
   int32_t answer;
   void (*boxHook)(const HeadlessMessageBox&, void*);
   void* boxUser;
@@ -52,9 +55,12 @@ void Defaults() {
 
 DWORD HeadlessTick() { return Headless.clock; }
 
+void HeadlessPresentedChanging();
+
 __attribute__((constructor)) void HeadlessStart() {
   Defaults();
   KernelSetTickSource(HeadlessTick);
+  DDrawSetPresentedChanging(HeadlessPresentedChanging);
 }
 
 // 5- and 6-bit channels widened by repeating their top bits: full is 255.
@@ -69,6 +75,58 @@ void CopyBounded(char* out, size_t size, const char* text) {
   }
   std::memcpy(out, text, n);
   out[n] = 0;
+}
+
+// Converts the pending presented pixels into B,G,R rows, once.
+void HeadlessConvert() {
+  const uint8_t* pixels = Headless.pending;
+  if (!pixels) return;
+  Headless.pending = nullptr;
+  const int32_t width = Headless.last.width, height = Headless.last.height;
+  const int32_t pitch = Headless.pendingPitch, depth = Headless.pendingDepth;
+  const size_t bytes = (size_t)width * height * 3;
+  if (bytes > Headless.frameCapacity) {
+    uint8_t* grown = (uint8_t*)std::realloc(Headless.frame, bytes);
+    if (!grown) return;
+    Headless.frame = grown;
+    Headless.frameCapacity = bytes;
+  }
+  for (int32_t y = 0; y < height; y++) {
+    const uint8_t* s = pixels + (intptr_t)y * pitch;
+    uint8_t* d = Headless.frame + (size_t)y * width * 3;
+    if (depth == 32 || depth == 24) {
+      const int32_t step = depth / 8;
+      for (int32_t x = 0; x < width; x++, d += 3, s += step) {
+        d[0] = s[0];
+        d[1] = s[1];
+        d[2] = s[2];
+      }
+      continue;
+    }
+    for (int32_t x = 0; x < width; x++, d += 3) {
+      uint16_t p;
+      std::memcpy(&p, s + 2 * x, 2);
+      if (depth == 16) {
+        d[0] = Widen5(p & 31);
+        d[1] = Widen6(p >> 5 & 63);
+        d[2] = Widen5(p >> 11 & 31);
+      } else {
+        d[0] = Widen5(p & 31);
+        d[1] = Widen5(p >> 5 & 31);
+        d[2] = Widen5(p >> 10 & 31);
+      }
+    }
+  }
+  Headless.last.bgr = Headless.frame;
+}
+
+// The display is about to change or free the presented pixels: a frame that
+// may still be read is converted now, while it is what was shown.
+void HeadlessPresentedChanging() {
+  if (Headless.capture == HeadlessCaptureNone)
+    Headless.pending = nullptr;
+  else
+    HeadlessConvert();
 }
 
 }  // namespace
@@ -101,45 +159,16 @@ bool BackendSetMode(int32_t width, int32_t height, int32_t depth) {
 void BackendReleaseMode() { Headless.modeSet = false; }
 
 void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t height, int32_t depth) {
-  if (Headless.noCapture && !Headless.flipHook) {
-    Headless.flips++;
-    Headless.flipsSinceMode++;
-    return;
-  }
-  const size_t bytes = (size_t)width * height * 3;
-  if (bytes > Headless.frameCapacity) {
-    uint8_t* grown = (uint8_t*)std::realloc(Headless.frame, bytes);
-    if (!grown) return;
-    Headless.frame = grown;
-    Headless.frameCapacity = bytes;
-  }
-  for (int32_t y = 0; y < height; y++) {
-    const uint8_t* s = pixels + (intptr_t)y * pitch;
-    uint8_t* d = Headless.frame + (size_t)y * width * 3;
-    for (int32_t x = 0; x < width; x++, d += 3) {
-      if (depth == 32 || depth == 24) {
-        const uint8_t* p = s + x * (depth / 8);
-        d[0] = p[0];
-        d[1] = p[1];
-        d[2] = p[2];
-        continue;
-      }
-      uint16_t p;
-      std::memcpy(&p, s + 2 * x, 2);
-      if (depth == 16) {
-        d[0] = Widen5(p & 31);
-        d[1] = Widen6(p >> 5 & 63);
-        d[2] = Widen5(p >> 11 & 31);
-      } else {
-        d[0] = Widen5(p & 31);
-        d[1] = Widen5(p >> 5 & 31);
-        d[2] = Widen5(p >> 10 & 31);
-      }
-    }
-  }
   Headless.flips++;
-  Headless.last = {width, height, Headless.frame, ++Headless.flipsSinceMode};
-  if (Headless.flipHook) Headless.flipHook(Headless.last, Headless.flipUser);
+  Headless.last = {width, height, nullptr, ++Headless.flipsSinceMode};
+  // Kept unconverted: the display promises these pixels stay as they are
+  // until the next present or until it calls HeadlessPresentedChanging.
+  Headless.pending = Headless.capture == HeadlessCaptureNone ? nullptr : pixels;
+  Headless.pendingPitch = pitch;
+  Headless.pendingDepth = depth;
+  if (!Headless.flipHook) return;
+  if (Headless.capture == HeadlessCaptureEvery) HeadlessConvert();
+  Headless.flipHook(Headless.last, Headless.flipUser);
 }
 
 void BackendWaitRefresh() { Headless.refreshWaits += 1; }
@@ -178,6 +207,7 @@ void HeadlessReset() {
   Defaults();
   BackendFailures = 0;
   KernelSetTickSource(HeadlessTick);
+  UserSetForeignForeground(false);
   UserResetForeground(true);
   UserClearQueue();
   DDrawReset();
@@ -202,6 +232,7 @@ void HeadlessSetPollHook(void (*hook)(uint64_t, void*), void* user) {
 }
 
 void HeadlessSetForeground(bool foreground) { UserSetForeground(foreground); }
+void HeadlessSetForeignForeground(bool foreign) { UserSetForeignForeground(foreign); }
 void HeadlessLoseDisplay() { DDrawLoseDisplay(); }
 void HeadlessPostKeyUp(UINT virtualKey, bool system) { UserPostKeyUp(virtualKey, system); }
 void HeadlessPostClose() { UserPostClose(); }
@@ -215,8 +246,15 @@ void HeadlessSetFlipHook(void (*hook)(const HeadlessFrame&, void*), void* user) 
   Headless.flipHook = hook;
   Headless.flipUser = user;
 }
-void HeadlessSetCapture(bool capture) { Headless.noCapture = !capture; }
-HeadlessFrame HeadlessLastFrame() { return Headless.last; }
+void HeadlessSetCapture(HeadlessCapture capture) {
+  Headless.capture = capture;
+  if (capture == HeadlessCaptureNone) Headless.pending = nullptr;
+}
+void HeadlessSetCapture(bool capture) { HeadlessSetCapture(capture ? HeadlessCaptureEvery : HeadlessCaptureNone); }
+HeadlessFrame HeadlessLastFrame() {
+  HeadlessConvert();
+  return Headless.last;
+}
 uint64_t HeadlessFlipCount() { return Headless.flips; }
 uint64_t HeadlessRefreshWaits() { return Headless.refreshWaits; }
 

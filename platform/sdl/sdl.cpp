@@ -89,12 +89,17 @@ struct SdlState {
   bool shown;
   char title[512];
   bool cursorHidden;
+  bool directTried;  // the choice below was made (at the first present)
+  bool direct;       // frames go straight into the window surface: no GPU renderer here
+  SDL_Surface* frame;  // the presented pixels as a surface, for scaling into the window's
   Uint64 nextFrame;
   uint8_t dikOf[SDL_NUM_SCANCODES];
 };
 SdlState Sdl;
 
 void Shutdown() {
+  if (Sdl.frame) SDL_FreeSurface(Sdl.frame);
+  Sdl.frame = nullptr;
   if (Sdl.texture) SDL_DestroyTexture(Sdl.texture);
   if (Sdl.renderer) SDL_DestroyRenderer(Sdl.renderer);
   if (Sdl.window) {
@@ -265,6 +270,7 @@ bool BackendSetMode(int32_t width, int32_t height, int32_t depth) {
   }
   if (!switched && Sdl.modeSwitched) SDL_SetWindowFullscreen(Sdl.window, SDL_WINDOW_FULLSCREEN_DESKTOP);
   Sdl.modeSwitched = switched;
+  if (Sdl.direct) return true;  // frames go to the window surface: no texture to size
   SDL_RenderSetLogicalSize(Sdl.renderer, width, height);
   if (!Sdl.texture || Sdl.textureWidth != width || Sdl.textureHeight != height) {
     if (Sdl.texture) SDL_DestroyTexture(Sdl.texture);
@@ -284,7 +290,80 @@ void BackendReleaseMode() {
   Sdl.modeSwitched = false;
 }
 
+// Whether the renderer draws with the processor (SDL's software renderer, or
+// OpenGL through Mesa's llvmpipe or softpipe, as under Xvfb): copying the
+// frame into the window surface then costs a fraction of a texture upload,
+// a textured draw and a buffer swap. TESSEL_PRESENT=renderer or surface
+// chooses either way (for measuring).
+static bool RendererIsSoftware() {
+  if (const char* want = SDL_getenv("TESSEL_PRESENT")) return std::strcmp(want, "surface") == 0;
+  SDL_RendererInfo info;
+  if (SDL_GetRendererInfo(Sdl.renderer, &info) != 0) return false;
+  if (info.flags & SDL_RENDERER_SOFTWARE) return true;
+  if (!info.name || std::strncmp(info.name, "opengl", 6) != 0) return false;
+  typedef const unsigned char* (*GlGetString)(unsigned int);
+  GlGetString getString = (GlGetString)SDL_GL_GetProcAddress("glGetString");
+  const char* name = getString ? (const char*)getString(0x1F01) : nullptr;  // GL_RENDERER
+  return name && (std::strstr(name, "llvmpipe") || std::strstr(name, "softpipe") ||
+                  std::strstr(name, "Software Rasterizer"));
+}
+
+// Puts the frame into the window surface, scaled with its aspect ratio kept
+// where the window is larger; false when this is not the way here.
+static bool PresentDirect(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t height, int32_t depth) {
+  if (!Sdl.directTried && Sdl.renderer && Sdl.window) {
+    Sdl.directTried = true;
+    if (RendererIsSoftware()) {
+      // The window surface and a renderer do not mix: the renderer goes.
+      if (Sdl.texture) SDL_DestroyTexture(Sdl.texture);
+      SDL_DestroyRenderer(Sdl.renderer);
+      Sdl.texture = nullptr;
+      Sdl.renderer = nullptr;
+      Sdl.textureWidth = Sdl.textureHeight = 0;
+      Sdl.direct = true;
+      Sdl.paced = true;  // no vsync without a renderer: a timed wait of one refresh
+      // Otherwise SDL backs the window surface with a renderer of its own.
+      SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    }
+  }
+  if (!Sdl.direct) return false;
+  SDL_Surface* window = Sdl.window ? SDL_GetWindowSurface(Sdl.window) : nullptr;
+  if (!window) return true;  // nothing to show on (the window is being remade)
+  if (window->w == width && window->h == height && depth == 32 && window->format->BytesPerPixel == 4 &&
+      window->format->Rmask == 0x00FF0000 && window->format->Gmask == 0x0000FF00 &&
+      window->format->Bmask == 0x000000FF) {
+    for (int32_t y = 0; y < height; y++)
+      std::memcpy((uint8_t*)window->pixels + (intptr_t)y * window->pitch, pixels + (intptr_t)y * pitch,
+                  (size_t)width * 4);
+  } else {
+    // Made once per frame size, not every frame: only its pixels move (a flip swaps them).
+    SDL_Surface* frame = Sdl.frame;
+    if (!frame || frame->w != width || frame->h != height || frame->pitch != pitch ||
+        frame->format->format != SdlFormat(depth)) {
+      if (frame) SDL_FreeSurface(frame);
+      frame = Sdl.frame = SDL_CreateRGBSurfaceWithFormatFrom((void*)pixels, width, height,
+                                                             depth == 15 ? 16 : depth, pitch, SdlFormat(depth));
+    }
+    if (frame) {
+      frame->pixels = (void*)pixels;
+      // Letterboxed: the largest size of the frame's aspect that fits.
+      SDL_Rect to = {0, 0, window->w, (int)((int64_t)window->w * height / width)};
+      if (to.h > window->h) to = {0, 0, (int)((int64_t)window->h * width / height), window->h};
+      to.x = (window->w - to.w) / 2;
+      to.y = (window->h - to.h) / 2;
+      SDL_FillRect(window, nullptr, 0);
+      SDL_BlitScaled(frame, nullptr, window, &to);
+    }
+  }
+  SDL_UpdateWindowSurface(Sdl.window);
+  return true;
+}
+
 void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t height, int32_t depth) {
+  if (PresentDirect(pixels, pitch, width, height, depth)) {
+    Pace();
+    return;
+  }
   if (!Sdl.renderer) return;
   if (!Sdl.texture || Sdl.textureWidth != width || Sdl.textureHeight != height) {
     if (Sdl.texture) SDL_DestroyTexture(Sdl.texture);

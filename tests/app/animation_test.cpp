@@ -19,7 +19,8 @@ void AnimatedMap(const TestDir& dir) {
   spec.height = 480;
   spec.layers.push_back({3, 1, 32, 32, 1.0f, 0, {5, 6, 7}});
   for (int32_t t = 1; t <= 7; t++) {
-    std::string name = "c" + std::to_string(t) + ".bmp";
+    std::string name = std::to_string(t);
+    name = "c" + name + ".bmp";
     dir.Tile(name, 32, 32, Palette[t]);
     spec.tiles.push_back({name, t == 5 ? 3 : 1});
   }

@@ -1,6 +1,7 @@
 // tessel-render as a map author runs it: key scripts, trace lines, the echoed
 // message boxes, the PNG of the last frame, its exit codes.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -75,6 +76,21 @@ TEST(TesselRender, WritesTheLastFrameAsRgbPng) {
   EXPECT_EQ(be32(20), 200u);
   EXPECT_EQ(png[24], 8);  // bit depth
   EXPECT_EQ(png[25], 2);  // RGB
+
+  // The pixels: a tile of red 200, green 100, blue 30 reads back as such, not with red and blue swapped.
+  dir.Tile("t.bmp", 16, 16, Rgb{200, 100, 30});
+  ASSERT_EQ(RunTool(dir, "m 320 200 0 --keys esc*1 --out shot.png").exitCode, 0);
+  png_image image = {};
+  image.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_file(&image, (dir.path + "/shot.png").c_str()));
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+  ASSERT_EQ(image.width, 320u);
+  const uint8_t* pixel = &rgb[(150 * 320 + 300) * 3];
+  EXPECT_EQ(pixel[0], 200);
+  EXPECT_EQ(pixel[1], 100);
+  EXPECT_EQ(pixel[2], 30);
 }
 
 TEST(TesselRender, EchoesTheErrorBoxAndKeepsExitCodeZero) {

@@ -87,14 +87,16 @@ struct Case {
 // Bytes that follow the opcode and ModRM: SIB, displacement and immediate.
 const uint8_t Filler[] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF1, 0x23, 0x45, 0x67, 0x89};
 
-void AddCase(std::vector<uint8_t> bytes, std::set<std::vector<uint8_t>>* seen, std::vector<Case>* cases) {
+// Cases already taken, by their bytes (held as strings: GCC 12 warns falsely on
+// ordering byte vectors in Release builds).
+void AddCase(std::vector<uint8_t> bytes, std::set<std::string>* seen, std::vector<Case>* cases) {
   for (uint8_t b : Filler) bytes.push_back(b);
   int32_t length = InstructionDecodeBytes(bytes.data(), int32_t(bytes.size()), 0, InstructionMode32);
   if (length == 0) return;
   std::string line = InstructionLine();
   if (line.find("???") != std::string::npos) return;  // not defined by this decoder
   bytes.resize(size_t(length));
-  if (!seen->insert(bytes).second) return;
+  if (!seen->insert(std::string(bytes.begin(), bytes.end())).second) return;
   cases->push_back({bytes, line});
 }
 
@@ -109,7 +111,7 @@ std::vector<Case> GenerateCases() {
   }
   for (int b = 0; b < 256; b++) opcodes.push_back({0x0F, uint8_t(b)});
 
-  std::set<std::vector<uint8_t>> seen;
+  std::set<std::string> seen;
   std::vector<Case> cases;
   int rotation = 0;
   for (const auto& opcode : opcodes) {

@@ -144,3 +144,40 @@ __attribute__((noinline)) void ClobberState() {
       :
       : "rcx", "r11", "xmm7", "cc");
 }
+
+__attribute__((noinline)) int FaultReadKeepingVectors(const uint8_t* in, uint8_t* out) {
+  int value;
+  uintptr_t at;
+  asm volatile(
+      "lea 1f(%%rip), %[at]\n\t"
+      "mov %[at], %[faultAt]\n\t"
+      ".irp r, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15\n\t"
+      "vmovdqu \\r*32(%[in]), %%ymm\\r\n\t"
+      ".endr\n\t"
+      "xor %%eax, %%eax\n\t"
+      "mov $7, %[value]\n"
+      "1:\n\t"
+      "mov (%%rax), %[value]\n\t"
+      "add $1, %[value]\n\t"
+      ".irp r, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15\n\t"
+      "vmovdqu %%ymm\\r, \\r*32(%[out])\n\t"
+      ".endr\n\t"
+      "vzeroupper\n\t"
+      : [at] "=&r"(at), [value] "=&r"(value), [faultAt] "=m"(FaultAt)
+      : [in] "r"(in), [out] "r"(out)
+      : "rax", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11",
+        "xmm12", "xmm13", "xmm14", "xmm15", "cc", "memory");
+  return value;
+}
+
+__attribute__((noinline)) void ClobberVectors() {
+  // All ones in every bit of every register, left so for whoever runs next.
+  asm volatile(
+      ".irp r, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15\n\t"
+      "vpcmpeqd %%ymm\\r, %%ymm\\r, %%ymm\\r\n\t"
+      ".endr\n\t"
+      :
+      :
+      : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12",
+        "xmm13", "xmm14", "xmm15");
+}

@@ -33,3 +33,9 @@ struct KeptState {
 KeptState FaultReadKeepingState();
 // Overwrites what FaultReadKeepingState sets (as any routine may).
 void ClobberState();
+
+// FaultRead with ymm0-ymm15 loaded from in (16 x 32 bytes) just before the
+// fault and stored into out just after it. Needs AVX.
+int FaultReadKeepingVectors(const uint8_t* in, uint8_t* out);
+// Overwrites all of ymm0-ymm15, upper halves included (as AVX code may). Needs AVX.
+void ClobberVectors();

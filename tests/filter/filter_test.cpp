@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "errors/decoder.h"
@@ -67,7 +68,7 @@ TEST(ErrorFilter, InstallSelectsSkipAndRemoveRestoresThePreviousFilter) {
     ErrorReportSet();
     int32_t result = ErrorHandlerInstall();
     Say("install=%d mode=%u previous=%d step=%u", result, ErrorInfo.mode, ErrorInfo.previousFilter == earlier,
-        ErrorInfo.breakpointStep);
+        ErrorInfo.BreakpointStep);
     ErrorHandlerInstall();  // again: must not make the filter its own predecessor
     Say("again previous=%d", ErrorInfo.previousFilter == earlier);
     bool same = ErrorExitSet(ExitReturning) == ExitReturning;
@@ -116,6 +117,25 @@ TEST(ErrorFilter, SkipModeSkipsEachKindOfFault) {
   EXPECT_EQ(child.end, "exit 0");
 }
 
+TEST(ErrorFilter, BreakpointResumesAtTheReportedAddressOnTheWindowsFamily) {
+  ChildResult child = RunChild([] {
+    // That family reports a breakpoint after the int3 already: no step is added.
+    KernelSetWindowsFamily(true);
+    ErrorHandlerInstall();
+    uintptr_t reported = reinterpret_cast<uintptr_t>(&FaultBreakpoint) + 5;
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = EXCEPTION_BREAKPOINT;
+    record.ExceptionAddress = reinterpret_cast<void*>(reported);
+    CONTEXT context = {};
+    context.Rip = reported;
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    LONG result = ErrorFilter(&pointers);
+    Say("step=%u result=%d rip=%+d address=%+d", ErrorInfo.BreakpointStep, result, int(context.Rip - reported),
+        int(ErrorInfo.address - reported));
+  });
+  EXPECT_EQ(child.out, "step=0 result=-1 rip=+0 address=+0\nreturned\n");
+}
+
 TEST(ErrorFilter, SkipModeMeasuresAnInstructionAtTheEndOfReadableMemory) {
   ChildResult child = RunChild([] {
     ErrorHandlerInstall();
@@ -153,6 +173,29 @@ TEST(ErrorFilter, ExitModeRunsTheErrorExitOutsideTheHandlerAndResumes) {
             "calls=1 value=8 rcx=1122334455667788 r11=102030405060708 xmm7=2.5 carry=1\n"
             "exit onstack=0 aligned=1\nexit line=4712 errorLine=4712 code=c0000005 at=1\n"
             "calls=2 value=8\nreturned\n");
+  EXPECT_EQ(child.end, "exit 0");
+}
+
+TEST(ErrorFilter, ExitModeResumesWithTheWholeVectorRegisters) {
+  if (!__builtin_cpu_supports("avx")) GTEST_SKIP() << "no AVX";
+  ChildResult child = RunChild([] {
+    ErrorHandlerInstall();
+    ErrorExitSet([] {
+      ExitCalls++;
+      ClobberVectors();
+    });
+    uint8_t in[16 * 32], out[16 * 32] = {};
+    for (size_t i = 0; i < sizeof in; i++) in[i] = uint8_t(i * 7 + 1);
+    int value = FaultReadKeepingVectors(in, out);
+    // Which registers came back, and whether all their upper halves did.
+    int whole = 0, lower = 0;
+    for (int r = 0; r < 16; r++) {
+      whole += std::memcmp(in + r * 32, out + r * 32, 32) == 0;
+      lower += std::memcmp(in + r * 32, out + r * 32, 16) == 0;
+    }
+    Say("calls=%d value=%d whole=%d lower=%d", ExitCalls, value, whole, lower);
+  });
+  EXPECT_EQ(child.out, "calls=1 value=8 whole=16 lower=16\nreturned\n");
   EXPECT_EQ(child.end, "exit 0");
 }
 

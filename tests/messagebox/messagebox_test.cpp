@@ -126,7 +126,27 @@ TEST_F(MessageBoxTest, DisablesTheThreadsOtherWindowsAndEnablesExactlyThoseAgain
   EXPECT_EQ(box->owner, Windows.main);
 }
 
-TEST_F(MessageBoxTest, ForegroundOfAnotherProcessGivesAnUnownedBox) {
+TEST_F(MessageBoxTest, ForegroundWindowOfAnotherProcessGivesAnUnownedBox) {
+  HeadlessSetForeignForeground(true);
+  HWND foreign = GetForegroundWindow();
+  ASSERT_NE(foreign, nullptr);
+  DWORD process = 0;
+  EXPECT_NE(GetWindowThreadProcessId(foreign, &process), GetCurrentThreadId());
+  ASSERT_NE(process, GetCurrentProcessId());
+  EXPECT_EQ(MessageShowOk(u"Fehlermeldung", u"Fehlernummer:9"), IDOK);
+  ASSERT_EQ(HeadlessMessageBoxCount(), 1);
+  EXPECT_EQ(HeadlessMessageBoxAt(0)->owner, nullptr);
+  // Our own windows are all disabled for the box; the other process's is not ours to touch.
+  EXPECT_FALSE(During.main);
+  EXPECT_FALSE(During.shown);
+  EXPECT_TRUE(IsWindowEnabled(foreign));
+  EXPECT_TRUE(IsWindowEnabled(Windows.main));
+  EXPECT_EQ(DisabledWindowList, nullptr);
+  HeadlessReset();
+  EXPECT_EQ(GetForegroundWindow(), Windows.main);
+}
+
+TEST_F(MessageBoxTest, NoForegroundWindowGivesAnUnownedBox) {
   HeadlessSetForeground(false);
   ASSERT_EQ(GetForegroundWindow(), nullptr);
   EXPECT_EQ(MessageShowOk(u"Fehlermeldung", u"Fehlernummer:1"), IDOK);

@@ -222,6 +222,59 @@ TEST_F(DisplayTest, FlipSwapsAndPresentsBgrFrames) {
   EXPECT_EQ(HeadlessLastFrame().number, 3u);
 }
 
+// Frames are converted only when read, yet a frame read late is still the
+// one presented: writing, filling or releasing the shown surface first
+// converts what it showed. Without capture nothing is ever converted.
+TEST_F(DisplayTest, FramesAreConvertedWhenReadAndKeptWhileReadable) {
+  struct Seen {
+    int32_t calls = 0;
+    const uint8_t* bgr = nullptr;
+  } seen;
+  auto hook = [](const HeadlessFrame& f, void* user) {
+    Seen* s = (Seen*)user;
+    s->calls++;
+    s->bgr = f.bgr;
+  };
+  const uint8_t blue[3] = {255, 0, 0};
+  for (HeadlessCapture mode : {HeadlessCaptureEvery, HeadlessCaptureLast}) {
+    SCOPED_TRACE(mode);
+    HeadlessSetCapture(mode);
+    HeadlessSetFlipHook(hook, &seen);
+    if (!primary) Open(4, 2, 32);
+    FixtureSetPixel(back, 1, 1, 0x0000FF);
+    ASSERT_EQ(primary->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+    EXPECT_EQ(seen.bgr != nullptr, mode == HeadlessCaptureEvery);
+    // The shown surface is changed after the flip, by a lock and by a fill.
+    FixtureSetPixel(primary, 1, 1, 0x00FF00);
+    DDBLTFX fx = {};
+    fx.dwSize = sizeof fx;
+    fx.dwFillColor = 0xFFFFFF;
+    ASSERT_EQ(primary->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx), DD_OK);
+    HeadlessFrame f = HeadlessLastFrame();
+    ASSERT_NE(f.bgr, nullptr);
+    EXPECT_EQ(memcmp(f.bgr + (4 + 1) * 3, blue, 3), 0);
+  }
+  // Released before it is read: still the frame shown.
+  FixtureSetPixel(back, 2, 0, 0x0000FF);
+  ASSERT_EQ(primary->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+  back->Release();
+  primary->Release();
+  back = primary = nullptr;
+  HeadlessFrame f = HeadlessLastFrame();
+  ASSERT_NE(f.bgr, nullptr);
+  EXPECT_EQ(memcmp(f.bgr + 2 * 3, blue, 3), 0);
+
+  HeadlessSetCapture(HeadlessCaptureNone);
+  Open(4, 2, 32);
+  seen = {};
+  ASSERT_EQ(primary->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_EQ(seen.bgr, nullptr);
+  f = HeadlessLastFrame();
+  EXPECT_EQ(f.width, 4);
+  EXPECT_EQ(f.bgr, nullptr);
+}
+
 TEST_F(DisplayTest, FocusLossLosesVideoSurfacesAfterDeactivation) {
   Open(8, 8, 32);
   IDirectDrawSurface7* video = FixtureOffscreen(dd, 4, 4);

@@ -103,7 +103,8 @@ class Xvfb : public ::testing::Test {
     server = Start(args, "");
     std::string number;
     ASSERT_TRUE(WaitFor(server, number, "\n", 10)) << "Xvfb did not start";
-    display = ":" + number.substr(0, number.find('\n'));
+    display = ":";
+    display += number.substr(0, number.find('\n'));
   }
   virtual bool CoreFonts() const { return true; }
   void TearDown() override {

@@ -90,7 +90,9 @@ TEST_F(Args, WorkingDirectoryEndsInOneBackslash) {
   for (char& c : expected)
     if (c == '/') c = '\\';
   EXPECT_EQ(BufferText(start), Wide(expected));
-  EXPECT_EQ(BufferText(0), u"<" + Wide(expected));
+  std::u16string marked = u"<";
+  marked += Wide(expected);
+  EXPECT_EQ(BufferText(0), marked);
 
   std::filesystem::current_path("/");
   StringBufferFill = start;

@@ -1,11 +1,14 @@
-// tessel-map: compiles map source into a binary map (build) and prints a
-// binary map as map source with warnings (dump).
+// tessel-map: compiles map source into a binary map (build), prints a
+// binary map as map source with warnings (dump) and imports maps made in
+// Tiled (import).
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "tools/tessel-map/import/import_run.h"
 #include "tools/tessel-map/map_source.h"
 #include "tools/version.h"
 
@@ -14,6 +17,8 @@ namespace {
 const char MapToolUsageText[] =
     "usage: tessel-map build SOURCE -o FILE   compile map source into a binary map\n"
     "       tessel-map dump FILE              print a binary map as map source, with warnings\n"
+    "       tessel-map import SOURCE -o DIR [--name NAME] [--hide-layer NAME]... [--show-layer NAME]...\n"
+    "                  [--step N]             import a Tiled map (TMX or JSON) into DIR/Maps and DIR/Tiles\n"
     "       tessel-map --help | --version\n";
 
 int MapToolUsage() {
@@ -71,6 +76,47 @@ int MapToolDump(const char* path) {
   return 0;
 }
 
+// import SOURCE -o DIR [--name NAME] [--hide-layer NAME]... [--show-layer NAME]... [--step N]
+int MapToolImport(int argc, char** argv) {
+  ImportRunArgs args;
+  bool haveDir = false;
+  for (int i = 2; i < argc; i++) {
+    std::string a = argv[i];
+    bool value = i + 1 < argc;
+    if (a == "-o" && value) {
+      args.dir = argv[++i];
+      haveDir = true;
+    } else if (a == "--name" && value) {
+      args.name = argv[++i];
+    } else if (a == "--hide-layer" && value) {
+      args.options.hideLayers.push_back(argv[++i]);
+    } else if (a == "--show-layer" && value) {
+      args.options.showLayers.push_back(argv[++i]);
+    } else if (a == "--step" && value) {
+      char* end = nullptr;
+      long step = std::strtol(argv[++i], &end, 10);
+      if (*argv[i] == 0 || *end != 0 || step < 1 || step > 127) {
+        std::fprintf(stderr, "tessel-map: --step takes a number of pixels from 1 to 127\n");
+        return 2;
+      }
+      args.options.step = (int32_t)step;
+    } else if (a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "tessel-map: unknown or incomplete option %s\n", a.c_str());
+      return MapToolUsage();
+    } else if (args.source.empty()) {
+      args.source = a;
+    } else {
+      return MapToolUsage();
+    }
+  }
+  if (args.source.empty() || !haveDir || args.dir.empty()) return MapToolUsage();
+  std::string out, err;
+  int code = ImportRun(args, &out, &err);
+  std::fputs(out.c_str(), stdout);
+  std::fputs(err.c_str(), stderr);
+  return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,6 +128,7 @@ int main(int argc, char** argv) {
     std::printf("tessel-map %s\n", TesselVersion);
     return 0;
   }
+  if (argc >= 2 && std::strcmp(argv[1], "import") == 0) return MapToolImport(argc, argv);
   if (argc == 3 && std::strcmp(argv[1], "dump") == 0) return MapToolDump(argv[2]);
   if (argc == 5 && std::strcmp(argv[1], "build") == 0) {
     if (std::strcmp(argv[3], "-o") == 0) return MapToolBuild(argv[2], argv[4]);

@@ -41,10 +41,6 @@ struct RenderState {
   bool boxShown = false;
   bool trace = false;
   uint64_t frames = 0;
-  // The last frame presented, 8-bit B,G,R rows.
-  std::vector<uint8_t> lastFrame;
-  int32_t lastWidth = 0;
-  int32_t lastHeight = 0;
 };
 
 RenderState Render;
@@ -130,18 +126,12 @@ void RenderPoll(uint64_t poll, void*) {
   HeadlessSetKey(KeyEscape, true);
 }
 
-void RenderFlip(const HeadlessFrame& frame, void*) {
+// Only counts and traces: the pixels of the last frame are read once, at the end.
+void RenderFlip(const HeadlessFrame&, void*) {
   Render.frames += 1;
   if (Render.trace) {
     std::printf("frame %llu view %d %d fps %d\n", (unsigned long long)Render.frames, (int)Map.viewX,
                 (int)Map.viewY, (int)FpsShown);
-  }
-  if (Render.out != nullptr) {
-    size_t bytes = (size_t)frame.width * (size_t)frame.height * 3;
-    if (Render.lastFrame.size() != bytes) Render.lastFrame.resize(bytes);
-    std::memcpy(Render.lastFrame.data(), frame.bgr, bytes);
-    Render.lastWidth = frame.width;
-    Render.lastHeight = frame.height;
   }
 }
 
@@ -192,13 +182,14 @@ void RenderBox(const HeadlessMessageBox& box, void*) {
 void RenderAtExit() {
   std::fflush(stdout);
   if (Render.out == nullptr) return;
-  if (Render.lastWidth == 0) {
+  HeadlessFrame last = HeadlessLastFrame();
+  if (last.width == 0 || last.bgr == nullptr) {
     std::fprintf(stderr, "tessel-render: no PNG was written to %s: %s\n", Render.out,
                  Render.boxShown ? "the run ended at its message box before any frame was shown"
                                  : "no frame was shown");
     return;
   }
-  if (!RenderWritePng(Render.out, Render.lastFrame.data(), Render.lastWidth, Render.lastHeight)) {
+  if (!RenderWritePng(Render.out, last.bgr, last.width, last.height)) {
     std::fprintf(stderr, "tessel-render: cannot write %s\n", Render.out);
     std::fflush(stderr);
     std::_Exit(2);
@@ -257,6 +248,8 @@ int main(int argc, char** argv) {
   HeadlessSetPollHook(RenderPoll, nullptr);
   HeadlessSetFlipHook(RenderFlip, nullptr);
   HeadlessSetMessageBoxHook(RenderBox, nullptr);
+  // The last frame is converted once, for --out; frames nobody writes never are.
+  HeadlessSetCapture(Render.out != nullptr ? HeadlessCaptureLast : HeadlessCaptureNone);
   KernelOnExit(RenderAtExit);
 
   char program[] = "tessel";

@@ -1,0 +1,946 @@
+// From what Tiled draws to Tessel's map: every tile, tile object and image is
+// cut into pieces on the map grid, and each piece goes into the lowest layer
+// above whatever an earlier draw left in its cell, so Tessel's back-to-front
+// layers repeat Tiled's drawing order cell by cell. Identical pieces share a
+// tile type; animated pieces get a run of consecutive tile types per frame.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+
+#include "tools/tessel-map/import/tiled.h"
+
+namespace {
+
+// Tessel's own bounds.
+constexpr int32_t TesselMaxLayers = 127;
+constexpr int32_t TesselMaxTileTypes = 32767;
+constexpr int32_t TesselMaxFrames = 127;
+
+// A picture after the key conversion: alpha is 0 (left out) or 255, and no
+// drawn pixel is pure black, which Tessel takes as transparent.
+struct KeyedPicture {
+  int32_t width = 0, height = 0;
+  std::vector<uint8_t> rgba;
+};
+
+struct BuildTileType {
+  int32_t image;   // index into images
+  int32_t frames;  // 1 for a still tile; the first of an animated run holds the run's length
+};
+
+struct BuildBand {
+  float factor;
+  std::vector<int8_t> top;  // per cell: the band's topmost layer holding a piece there, -1 for none
+  std::vector<std::vector<int16_t>> layers;
+  std::vector<std::string> names;
+};
+
+// One piece of a cached draw: the cell relative to the draw's base cell and its tile type.
+struct CachedPiece {
+  int32_t dc, dr;
+  int16_t type;
+};
+
+struct Builder {
+  const TiledMap* map;
+  const ImportOptions* options;
+  ImportReadFile read;
+  ImportReport* report;
+  ImportResult* result;
+
+  int32_t gw = 0, gh = 0;       // grid
+  int32_t cols = 0, rows = 0;   // Tessel layer size in cells
+  int64_t originX = 0, originY = 0;  // Tiled pixel at Tessel's (0, 0)
+
+  std::map<std::string, KeyedPicture> pictures;  // by path and colour key
+  std::vector<std::string> images;                // piece pixels, by index
+  std::unordered_map<std::string, int32_t> imageIndex;
+  std::vector<BuildTileType> types;               // tile type t is types[t - 1]
+  std::unordered_map<int32_t, int16_t> stillType;  // image index -> tile type
+  std::map<std::vector<int32_t>, int16_t> runType;  // frame images -> first tile type
+  std::vector<BuildBand> bands;
+  std::map<std::string, std::vector<CachedPiece>> drawCache;
+  std::map<int32_t, int64_t> durations;  // frame duration -> how often
+  bool anyDraw = false;
+  std::string backgroundImage;  // pixels of a fixed background (rgb), "" for none
+  std::string layerWhere;        // the source layer being drawn, for messages
+  std::string layerName;
+  float layerFactor = 1.0f;
+};
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+  int64_t q = a / b;
+  if ((a % b != 0) && ((a < 0) != (b < 0))) q--;
+  return q;
+}
+
+// Rounds to the nearest whole pixel; far-off values are held where the bounds checks refuse them.
+int64_t Round(double v) { return std::llround(std::clamp(v, -1e15, 1e15)); }
+
+std::string Hex64(uint64_t v) {
+  static const char digits[] = "0123456789abcdef";
+  std::string s(16, '0');
+  for (int i = 15; i >= 0; i--, v >>= 4) s[(size_t)i] = digits[v & 15];
+  return s;
+}
+
+// Two independent 64-bit hashes of the bytes: the file names of tile images.
+std::string ContentName(int32_t w, int32_t h, const std::string& rgb) {
+  uint64_t a = 0xcbf29ce484222325ull, b = 0x9E3779B97F4A7C15ull ^ ((uint64_t)w << 32 | (uint32_t)h);
+  for (int k = 0; k < 8; k++) a = (a ^ (uint8_t)(((uint64_t)w << 32 | (uint32_t)h) >> (8 * k))) * 0x100000001b3ull;
+  for (unsigned char c : rgb) {
+    a = (a ^ c) * 0x100000001b3ull;
+    b = (b + c + 1) * 0xff51afd7ed558ccdull;
+    b ^= b >> 29;
+  }
+  return "t" + Hex64(a) + Hex64(b) + ".png";
+}
+
+// Reads and key-converts an image; warns once per tileset (or image) with half-transparent pixels.
+const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::string& owner) {
+  std::string key = image.source + (image.hasTrans ? "#" + std::to_string(image.trans) : "");
+  auto it = b->pictures.find(key);
+  if (it != b->pictures.end()) return &it->second;
+  std::vector<uint8_t> bytes;
+  if (!b->read(image.source, &bytes)) {
+    ImportFail(b->report, owner + ": cannot read the image " + image.source);
+    return nullptr;
+  }
+  ImportPicture raw;
+  std::string problem;
+  if (!ImportPictureDecode(bytes, &raw, &problem)) {
+    ImportFail(b->report, owner + ": " + image.source + ": " + problem);
+    return nullptr;
+  }
+  KeyedPicture p;
+  p.width = raw.width;
+  p.height = raw.height;
+  p.rgba.swap(raw.rgba);
+  bool half = false;
+  for (size_t i = 0; i < p.rgba.size(); i += 4) {
+    uint8_t* px = &p.rgba[i];
+    uint32_t rgb = (uint32_t)px[0] << 16 | (uint32_t)px[1] << 8 | px[2];
+    bool keyed = image.hasTrans && rgb == image.trans;
+    // Soft pixels are thresholded either way, so both halves of the range count.
+    if (!keyed && px[3] > 0 && px[3] < 255) half = true;
+    if (px[3] < 128 || keyed) {
+      px[0] = px[1] = px[2] = px[3] = 0;
+      continue;
+    }
+    px[3] = 255;
+    // Pure black would be the key: the nearest colour that is not.
+    if (rgb == 0) px[2] = 1;
+  }
+  if (half) {
+    ImportWarn(b->report, owner + ": half-transparent pixels are drawn opaque (alpha 128 and above) or left out");
+  }
+  return &b->pictures.emplace(key, std::move(p)).first->second;
+}
+
+const TiledTileset* TilesetOf(const Builder* b, uint32_t gid) {
+  const TiledTileset* found = nullptr;
+  for (const TiledTileset& t : b->map->tilesets) {
+    if (t.firstGid <= gid) found = &t;
+  }
+  return found;
+}
+
+const TiledTile* TileRecord(const TiledTileset& t, int32_t id) {
+  auto it = std::lower_bound(t.tiles.begin(), t.tiles.end(), id,
+                             [](const TiledTile& tile, int32_t v) { return tile.id < v; });
+  return it != t.tiles.end() && it->id == id ? &*it : nullptr;
+}
+
+// Copies a rectangle of a picture.
+KeyedPicture Crop(const KeyedPicture& src, int32_t x, int32_t y, int32_t w, int32_t h) {
+  KeyedPicture out;
+  out.width = w;
+  out.height = h;
+  out.rgba.assign((size_t)w * h * 4, 0);
+  for (int32_t j = 0; j < h; j++) {
+    for (int32_t i = 0; i < w; i++) {
+      int32_t sx = x + i, sy = y + j;
+      if (sx < 0 || sy < 0 || sx >= src.width || sy >= src.height) continue;
+      std::memcpy(&out.rgba[((size_t)j * w + i) * 4], &src.rgba[((size_t)sy * src.width + sx) * 4], 4);
+    }
+  }
+  return out;
+}
+
+// Diagonal flip first (swapping the axes), then horizontal, then vertical.
+KeyedPicture Flip(const KeyedPicture& src, uint32_t flags) {
+  if (!(flags & (TiledFlipH | TiledFlipV | TiledFlipD))) return src;
+  bool d = flags & TiledFlipD;
+  KeyedPicture out;
+  out.width = d ? src.height : src.width;
+  out.height = d ? src.width : src.height;
+  out.rgba.assign(src.rgba.size(), 0);
+  for (int32_t y = 0; y < out.height; y++) {
+    for (int32_t x = 0; x < out.width; x++) {
+      int32_t ux = (flags & TiledFlipH) ? out.width - 1 - x : x;
+      int32_t uy = (flags & TiledFlipV) ? out.height - 1 - y : y;
+      int32_t sx = d ? uy : ux, sy = d ? ux : uy;
+      std::memcpy(&out.rgba[((size_t)y * out.width + x) * 4], &src.rgba[((size_t)sy * src.width + sx) * 4], 4);
+    }
+  }
+  return out;
+}
+
+// Nearest-neighbour scaling to w x h.
+KeyedPicture Scale(const KeyedPicture& src, int32_t w, int32_t h) {
+  KeyedPicture out;
+  out.width = w;
+  out.height = h;
+  out.rgba.assign((size_t)w * h * 4, 0);
+  for (int32_t y = 0; y < h; y++) {
+    int32_t sy = (int32_t)(((int64_t)y * src.height) / h);
+    for (int32_t x = 0; x < w; x++) {
+      int32_t sx = (int32_t)(((int64_t)x * src.width) / w);
+      std::memcpy(&out.rgba[((size_t)y * w + x) * 4], &src.rgba[((size_t)sy * src.width + sx) * 4], 4);
+    }
+  }
+  return out;
+}
+
+// The picture of one tile of a tileset, flipped as the cell asks; false (after reporting) when it has none.
+bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, KeyedPicture* out) {
+  if (!t.image.source.empty()) {
+    const KeyedPicture* sheet = PictureGet(b, t.image, "tileset \"" + t.name + "\" (" + t.where + ")");
+    if (!sheet) return false;
+    int32_t columns = (sheet->width - 2 * t.margin + t.spacing) / (t.tileWidth + t.spacing);
+    int32_t sheetRows = (sheet->height - 2 * t.margin + t.spacing) / (t.tileHeight + t.spacing);
+    if (columns < 0) columns = 0;
+    if (sheetRows < 0) sheetRows = 0;
+    int64_t count = (int64_t)columns * sheetRows;
+    if (t.tileCount > 0 && t.tileCount < count) count = t.tileCount;
+    if ((id < 0 || id >= count) && &t == &b->map->tilesets.back()) {
+      return ImportFail(b->report, b->layerWhere + ": tile number " + std::to_string(t.firstGid + (uint32_t)id) +
+                                       " is past every tileset (the last, \"" + t.name + "\", has " +
+                                       std::to_string(count) + " tiles)");
+    }
+    if (id < 0 || id >= count) {
+      return ImportFail(b->report, b->layerWhere + ": tile " + std::to_string(id) + " is past the " +
+                                       std::to_string(count) + " tiles of the tileset \"" + t.name + "\"");
+    }
+    int32_t x = t.margin + (id % columns) * (t.tileWidth + t.spacing);
+    int32_t y = t.margin + (id / columns) * (t.tileHeight + t.spacing);
+    *out = Flip(Crop(*sheet, x, y, t.tileWidth, t.tileHeight), flags);
+  } else {
+    const TiledTile* tile = TileRecord(t, id);
+    if (!tile || tile->image.source.empty()) {
+      return ImportFail(b->report, b->layerWhere + ": the tileset \"" + t.name + "\" has no image for tile " +
+                                       std::to_string(id));
+    }
+    const KeyedPicture* whole = PictureGet(b, tile->image, "tileset \"" + t.name + "\" (" + t.where + ")");
+    if (!whole) return false;
+    int32_t w = tile->width >= 0 ? tile->width : whole->width;
+    int32_t h = tile->height >= 0 ? tile->height : whole->height;
+    if (w <= 0 || h <= 0 || w > TiledMaxImageSide || h > TiledMaxImageSide) {
+      return ImportFail(b->report, t.where + ": tile " + std::to_string(id) + " has an empty or absurd rectangle");
+    }
+    *out = Flip(Crop(*whole, tile->x, tile->y, w, h), flags);
+  }
+  if (t.gridRenderSize && (out->width != b->gw || out->height != b->gh)) {
+    ImportWarn(b->report, "tileset \"" + t.name + "\": tiles scaled to the grid are drawn with nearest-neighbour scaling");
+    *out = Scale(*out, b->gw, b->gh);
+  }
+  return true;
+}
+
+int32_t ImageIntern(Builder* b, const std::string& pixels) {
+  auto it = b->imageIndex.find(pixels);
+  if (it != b->imageIndex.end()) return it->second;
+  int32_t index = (int32_t)b->images.size();
+  b->images.push_back(pixels);
+  b->imageIndex.emplace(pixels, index);
+  return index;
+}
+
+bool TypesFull(Builder* b, size_t more) {
+  if (b->types.size() + more > (size_t)TesselMaxTileTypes) {
+    return !ImportFail(b->report, "the map needs more than Tessel's " + std::to_string(TesselMaxTileTypes) +
+                                      " tile types");
+  }
+  return false;
+}
+
+int16_t StillType(Builder* b, int32_t image) {
+  auto it = b->stillType.find(image);
+  if (it != b->stillType.end()) return it->second;
+  if (TypesFull(b, 1)) return 0;
+  b->types.push_back({image, 1});
+  int16_t t = (int16_t)b->types.size();
+  b->stillType.emplace(image, t);
+  return t;
+}
+
+int16_t RunType(Builder* b, const std::vector<int32_t>& frames) {
+  auto it = b->runType.find(frames);
+  if (it != b->runType.end()) return it->second;
+  if (TypesFull(b, frames.size())) return 0;
+  int16_t first = (int16_t)(b->types.size() + 1);
+  for (size_t k = 0; k < frames.size(); k++) {
+    b->types.push_back({frames[k], k == 0 ? (int32_t)frames.size() : 1});
+    // The later frames are still tile types of their own, free for cells with that image.
+    if (k > 0) b->stillType.emplace(frames[k], (int16_t)(first + k));
+  }
+  b->runType.emplace(frames, first);
+  return first;
+}
+
+// The piece of a picture at top-left (px, py) that falls in the grid cell
+// (c, r), as RGB with the key black; empty when nothing of it is drawn.
+bool PieceOf(const Builder* b, const KeyedPicture& p, int64_t px, int64_t py, int64_t c, int64_t r,
+             std::string* piece) {
+  piece->assign((size_t)b->gw * b->gh * 3, '\0');
+  bool any = false;
+  int64_t x0 = c * b->gw, y0 = r * b->gh;
+  for (int32_t j = 0; j < b->gh; j++) {
+    int64_t sy = y0 + j - py;
+    if (sy < 0 || sy >= p.height) continue;
+    for (int32_t i = 0; i < b->gw; i++) {
+      int64_t sx = x0 + i - px;
+      if (sx < 0 || sx >= p.width) continue;
+      const uint8_t* s = &p.rgba[((size_t)sy * p.width + (size_t)sx) * 4];
+      if (!s[3]) continue;
+      char* d = &(*piece)[((size_t)j * b->gw + i) * 3];
+      d[0] = (char)s[0];
+      d[1] = (char)s[1];
+      d[2] = (char)s[2];
+      any = true;
+    }
+  }
+  return any;
+}
+
+BuildBand* BandFor(Builder* b) {
+  if (b->bands.empty() || b->bands.back().factor != b->layerFactor) {
+    BuildBand band;
+    band.factor = b->layerFactor;
+    band.top.assign((size_t)b->cols * b->rows, -1);
+    b->bands.push_back(std::move(band));
+  }
+  return &b->bands.back();
+}
+
+int32_t LayerTotal(const Builder* b) {
+  size_t n = 0;
+  for (const BuildBand& band : b->bands) n += band.layers.size();
+  return (int32_t)n;
+}
+
+// Puts a tile type into cell (c, r) above every piece drawn there before.
+bool Place(Builder* b, int64_t c, int64_t r, int16_t type) {
+  if (c < 0 || r < 0 || c >= b->cols || r >= b->rows) return true;
+  BuildBand* band = BandFor(b);
+  size_t cell = (size_t)r * b->cols + (size_t)c;
+  int32_t layer = band->top[cell] + 1;
+  if (layer >= (int32_t)band->layers.size()) {
+    if (LayerTotal(b) + 1 > TesselMaxLayers) {
+      return ImportFail(b->report, b->layerWhere + ": the map needs more than Tessel's " +
+                                       std::to_string(TesselMaxLayers) + " layers (tiles overlap too deeply)");
+    }
+    if ((int64_t)(LayerTotal(b) + 1) * b->cols * b->rows > TiledMaxTotalCells) {
+      return ImportFail(b->report, b->layerWhere + ": the map needs more than the importer's " +
+                                       std::to_string(TiledMaxTotalCells) + " cells in all its layers");
+    }
+    band->layers.emplace_back((size_t)b->cols * b->rows, 0);
+    band->names.push_back(b->layerName);
+  }
+  band->layers[(size_t)layer][cell] = type;
+  band->top[cell] = (int8_t)layer;
+  b->anyDraw = true;
+  return true;
+}
+
+// A drawn picture as pieces relative to its base cell, the cell holding (px, py);
+// frame k's top edge lies at py + frameY[k].
+// frames holds one picture per animation frame step (one picture for a still draw).
+bool Pieces(Builder* b, const std::vector<const KeyedPicture*>& frames, const std::vector<int64_t>& frameY,
+            int64_t px, int64_t py, std::vector<CachedPiece>* out) {
+  int64_t baseC = FloorDiv(px, b->gw), baseR = FloorDiv(py, b->gh);
+  // Only the cells under drawn pixels can hold pieces.
+  int64_t minR = INT64_MAX, maxR = INT64_MIN, minC = INT64_MAX, maxC = INT64_MIN;
+  for (size_t k = 0; k < frames.size(); k++) {
+    const KeyedPicture& p = *frames[k];
+    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    for (int32_t y = 0; y < p.height; y++) {
+      for (int32_t x = 0; x < p.width; x++) {
+        if (!p.rgba[((size_t)y * p.width + x) * 4 + 3]) continue;
+        x0 = std::min<int64_t>(x0, x);
+        x1 = std::max<int64_t>(x1, x);
+        y0 = std::min<int64_t>(y0, y);
+        y1 = std::max<int64_t>(y1, y);
+      }
+    }
+    if (x0 == INT64_MAX) continue;
+    int64_t top = py + frameY[k];
+    minR = std::min(minR, FloorDiv(top + y0, b->gh));
+    maxR = std::max(maxR, FloorDiv(top + y1, b->gh));
+    minC = std::min(minC, FloorDiv(px + x0, b->gw));
+    maxC = std::max(maxC, FloorDiv(px + x1, b->gw));
+  }
+  std::string piece;
+  std::vector<int32_t> run;
+  for (int64_t r = minR; r <= maxR; r++) {
+    for (int64_t c = minC; c <= maxC; c++) {
+      if (frames.size() == 1) {
+        if (!PieceOf(b, *frames[0], px, py + frameY[0], c, r, &piece)) continue;
+        int16_t type = StillType(b, ImageIntern(b, piece));
+        if (!type) return false;
+        out->push_back({(int32_t)(c - baseC), (int32_t)(r - baseR), type});
+        continue;
+      }
+      run.clear();
+      bool any = false;
+      for (size_t k = 0; k < frames.size(); k++) {
+        any |= PieceOf(b, *frames[k], px, py + frameY[k], c, r, &piece);
+        run.push_back(ImageIntern(b, piece));
+      }
+      if (!any) continue;
+      int16_t type = RunType(b, run);
+      if (!type) return false;
+      out->push_back({(int32_t)(c - baseC), (int32_t)(r - baseR), type});
+    }
+  }
+  return true;
+}
+
+// Draws the tile gid (with its flags) with its bottom-left corner at (left, bottom)
+// in Tessel pixels, scaled to w x h when w > 0.
+bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w, int32_t h) {
+  uint32_t gid = raw & TiledGidMask;
+  uint32_t flags = raw & (TiledFlipH | TiledFlipV | TiledFlipD);
+  const TiledTileset* t = TilesetOf(b, gid);
+  if (!t) {
+    return ImportFail(b->report, b->layerWhere + ": tile number " + std::to_string(gid) + " is past every tileset");
+  }
+  int32_t id = (int32_t)(gid - t->firstGid);
+  left += t->offsetX;
+  bottom += t->offsetY;
+  int64_t leftSub = left - FloorDiv(left, b->gw) * b->gw;
+  int64_t bottomSub = bottom - FloorDiv(bottom, b->gh) * b->gh;
+  std::string key = std::to_string(raw) + "/" + std::to_string(leftSub) + "/" + std::to_string(bottomSub) + "/" +
+                    std::to_string(w) + "x" + std::to_string(h);
+  auto cached = b->drawCache.find(key);
+  std::vector<CachedPiece> pieces;
+  if (cached == b->drawCache.end()) {
+    const TiledTile* record = TileRecord(*t, id);
+    std::vector<TiledFrame> frames;
+    if (record && !record->animation.empty()) frames = record->animation;
+    else frames.push_back({id, 0});
+    // Tessel steps every animation on one interval: a frame lasting a whole
+    // number of intervals is repeated that often.
+    int32_t interval = b->result->interval;
+    std::vector<int32_t> repeat;
+    int64_t total = 0;
+    for (const TiledFrame& f : frames) {
+      int32_t n = frames.size() > 1 && interval > 0 ? (int32_t)std::max<int64_t>(1, std::llround((double)f.duration / interval)) : 1;
+      repeat.push_back(n);
+      total += n;
+    }
+    if (total > TesselMaxFrames) {
+      for (int32_t& n : repeat) n = 1;
+      total = (int64_t)frames.size();
+      ImportWarn(b->report, "tileset \"" + t->name + "\": an animation is too long to repeat frames for their durations");
+    }
+    if (total > TesselMaxFrames) {
+      ImportWarn(b->report, "tileset \"" + t->name + "\": an animation of " + std::to_string(frames.size()) +
+                                " frames is cut to Tessel's " + std::to_string(TesselMaxFrames));
+      frames.resize((size_t)TesselMaxFrames);
+      repeat.assign(frames.size(), 1);
+    }
+    std::vector<KeyedPicture> pictures(frames.size());
+    for (size_t k = 0; k < frames.size(); k++) {
+      if (!TilePicture(b, *t, frames[k].tileId, flags, &pictures[k])) return false;
+      if (w > 0 && h > 0 && (pictures[k].width != w || pictures[k].height != h)) {
+        pictures[k] = Scale(pictures[k], w, h);
+      }
+    }
+    std::vector<const KeyedPicture*> steps;
+    std::vector<int64_t> stepY;
+    for (size_t k = 0; k < frames.size(); k++) {
+      for (int32_t n = 0; n < repeat[k]; n++) {
+        steps.push_back(&pictures[k]);
+        stepY.push_back(-pictures[k].height);
+      }
+    }
+    // Pieces relative to cell (0, 0) for a draw whose bottom-left lies at (leftSub, bottomSub) in it.
+    if (!Pieces(b, steps, stepY, leftSub, bottomSub, &pieces)) return false;
+    b->drawCache.emplace(key, pieces);
+  } else {
+    pieces = cached->second;
+  }
+  int64_t baseC = FloorDiv(left, b->gw), baseR = FloorDiv(bottom, b->gh);
+  for (const CachedPiece& p : pieces) {
+    if (!Place(b, baseC + p.dc, baseR + p.dr, p.type)) return false;
+  }
+  return true;
+}
+
+struct LeafState {
+  double offsetX = 0, offsetY = 0;
+  double parallaxX = 1, parallaxY = 1;
+  double opacity = 1;
+  bool visible = true;
+  bool tinted = false;
+  bool shown = false;  // named by --show-layer (itself or a group around it)
+  bool hidden = false;
+};
+
+bool Named(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+
+bool DrawTileLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy) {
+  int32_t w = layer.width, h = layer.height;
+  bool up = b->map->renderOrder == "right-up" || b->map->renderOrder == "left-up";
+  bool left = b->map->renderOrder == "left-down" || b->map->renderOrder == "left-up";
+  for (int32_t jr = 0; jr < h; jr++) {
+    int32_t r = up ? h - 1 - jr : jr;
+    for (int32_t ic = 0; ic < w; ic++) {
+      int32_t c = left ? w - 1 - ic : ic;
+      uint32_t raw = layer.cells[(size_t)r * w + c];
+      if (!(raw & TiledGidMask)) continue;
+      int64_t x = ((int64_t)layer.cellX + c) * b->gw - b->originX + ox;
+      int64_t bottom = ((int64_t)layer.cellY + r + 1) * b->gh - b->originY + oy;
+      if (!DrawTile(b, raw & ~TiledRotateHex, x, bottom, 0, 0)) {
+        if (b->report->error.find("past every tileset") != std::string::npos) {
+          b->report->error += " (column " + std::to_string(layer.cellX + c) + ", row " + std::to_string(layer.cellY + r) + ")";
+        }
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool DrawObjectLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy) {
+  std::vector<const TiledObject*> order;
+  for (const TiledObject& o : layer.objects) order.push_back(&o);
+  if (!layer.indexOrder) {
+    std::stable_sort(order.begin(), order.end(), [](const TiledObject* a, const TiledObject* c) { return a->y < c->y; });
+  }
+  for (const TiledObject* o : order) {
+    if (!o->visible) continue;
+    if (o->kind != "tile") {
+      if (o->kind == "template") {
+        ImportWarn(b->report, b->layerWhere + ": objects from templates are not drawn");
+      } else {
+        ImportWarn(b->report, b->layerWhere + ": shapes and text in object layers are not drawn");
+      }
+      continue;
+    }
+    if (o->rotation != 0) {
+      ImportWarn(b->report, b->layerWhere + ": rotated tile objects are left out");
+      continue;
+    }
+    uint32_t gid = o->gid & TiledGidMask;
+    const TiledTileset* t = TilesetOf(b, gid);
+    if (!t) return ImportFail(b->report, b->layerWhere + ": object tile number " + std::to_string(gid) + " is past every tileset");
+    int32_t w = 0, h = 0;
+    if (o->hasSize) {
+      if (o->width <= 0 || o->height <= 0 || o->width > TiledMaxImageSide || o->height > TiledMaxImageSide ||
+          o->width * o->height > (double)TiledMaxImagePixels) {
+        ImportWarn(b->report, b->layerWhere + ": tile objects of no or absurd size are left out");
+        continue;
+      }
+      w = (int32_t)Round(o->width);
+      h = (int32_t)Round(o->height);
+    }
+    KeyedPicture probe;
+    if (!TilePicture(b, *t, (int32_t)(gid - t->firstGid), o->gid & (TiledFlipH | TiledFlipV | TiledFlipD), &probe)) {
+      return false;
+    }
+    if (w == 0 || (probe.width == w && probe.height == h)) {
+      w = h = 0;
+    } else {
+      ImportWarn(b->report, b->layerWhere + ": scaled tile objects are drawn with nearest-neighbour scaling");
+    }
+    double drawnW = w ? w : probe.width, drawnH = h ? h : probe.height;
+    // The object's position is a point of its image: bottom-left unless the tileset says otherwise.
+    const std::string& a = t->objectAlignment;
+    double ax = 0, ay = 0;  // fractions of the image from its bottom-left corner
+    if (a == "top" || a == "center" || a == "bottom") ax = 0.5;
+    if (a == "topright" || a == "right" || a == "bottomright") ax = 1;
+    if (a == "left" || a == "center" || a == "right") ay = 0.5;
+    if (a == "topleft" || a == "top" || a == "topright") ay = 1;
+    double left = o->x - ax * drawnW, base = o->y + ay * drawnH;
+    if (left != std::floor(left) || base != std::floor(base)) {
+      ImportWarn(b->report, b->layerWhere + ": tile objects between whole pixels are drawn at the nearest pixel");
+    }
+    int64_t x = Round(left) - b->originX + ox, bottom = Round(base) - b->originY + oy;
+    if (!DrawTile(b, o->gid & ~TiledRotateHex, x, bottom, w, h)) return false;
+  }
+  return true;
+}
+
+bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy, const LeafState& s) {
+  if (layer.image.source.empty()) return true;
+  const KeyedPicture* p = PictureGet(b, layer.image, b->layerWhere);
+  if (!p) return false;
+  int64_t x0 = ox - b->originX, y0 = oy - b->originY;
+  int64_t mapW = b->result->mapWidth, mapH = b->result->mapHeight;
+  // A fixed image under everything else is Tessel's background image.
+  if (!b->anyDraw && s.parallaxX == 0 && s.parallaxY == 0 && !layer.repeatX && !layer.repeatY &&
+      b->backgroundImage.empty()) {
+    uint32_t bg = b->map->hasBackground ? b->map->background : 0;
+    std::string rgb((size_t)mapW * mapH * 3, '\0');
+    for (size_t i = 0; i < rgb.size(); i += 3) {
+      rgb[i] = (char)(bg >> 16);
+      rgb[i + 1] = (char)(bg >> 8);
+      rgb[i + 2] = (char)bg;
+    }
+    for (int64_t y = 0; y < mapH; y++) {
+      int64_t sy = y - y0;
+      if (sy < 0 || sy >= p->height) continue;
+      for (int64_t x = 0; x < mapW; x++) {
+        int64_t sx = x - x0;
+        if (sx < 0 || sx >= p->width) continue;
+        const uint8_t* px = &p->rgba[((size_t)sy * p->width + (size_t)sx) * 4];
+        if (!px[3]) continue;
+        std::memcpy(&rgb[((size_t)y * mapW + (size_t)x) * 3], px, 3);
+      }
+    }
+    b->backgroundImage = rgb;
+    return true;
+  }
+  if ((layer.repeatX || layer.repeatY) && mapW * mapH > ((int64_t)1 << 28)) {
+    ImportWarn(b->report, b->layerWhere + ": repeated images on maps of more than 268435456 pixels are drawn once");
+  } else if (layer.repeatX || layer.repeatY) {
+    // Every cell's piece depends only on where the cell falls within the repeated image.
+    std::map<std::pair<int64_t, int64_t>, int16_t> phases;
+    std::string piece;
+    for (int64_t r = 0; r < b->rows; r++) {
+      int64_t top = r * b->gh - y0;
+      if (!layer.repeatY && (top + b->gh <= 0 || top >= p->height)) continue;
+      int64_t py = layer.repeatY ? top - FloorDiv(top, p->height) * p->height : top;
+      for (int64_t c = 0; c < b->cols; c++) {
+        int64_t left = c * b->gw - x0;
+        if (!layer.repeatX && (left + b->gw <= 0 || left >= p->width)) continue;
+        int64_t px = layer.repeatX ? left - FloorDiv(left, p->width) * p->width : left;
+        auto it = phases.find({px, py});
+        if (it == phases.end()) {
+          // The cell's piece: the image laid from (-px, -py) and repeated on the axes that repeat.
+          piece.assign((size_t)b->gw * b->gh * 3, '\0');
+          bool any = false;
+          for (int32_t j = 0; j < b->gh; j++) {
+            int64_t sy = py + j;
+            if (layer.repeatY) sy %= p->height;
+            if (sy < 0 || sy >= p->height) continue;
+            for (int32_t i = 0; i < b->gw; i++) {
+              int64_t sx = px + i;
+              if (layer.repeatX) sx %= p->width;
+              if (sx < 0 || sx >= p->width) continue;
+              const uint8_t* s = &p->rgba[((size_t)sy * p->width + (size_t)sx) * 4];
+              if (!s[3]) continue;
+              std::memcpy(&piece[((size_t)j * b->gw + i) * 3], s, 3);
+              any = true;
+            }
+          }
+          int16_t type = any ? StillType(b, ImageIntern(b, piece)) : -1;
+          if (type == 0) return false;
+          it = phases.emplace(std::make_pair(px, py), type).first;
+        }
+        if (it->second > 0 && !Place(b, c, r, it->second)) return false;
+      }
+    }
+    return true;
+  }
+  int64_t startX = x0, startY = y0, endX = x0 + 1, endY = y0 + 1;
+  std::string piece;
+  for (int64_t iy = startY; iy < endY; iy += p->height) {
+    for (int64_t ix = startX; ix < endX; ix += p->width) {
+      int64_t c0 = std::max<int64_t>(0, FloorDiv(ix, b->gw)), r0 = std::max<int64_t>(0, FloorDiv(iy, b->gh));
+      int64_t c1 = std::min<int64_t>(b->cols - 1, FloorDiv(ix + p->width - 1, b->gw));
+      int64_t r1 = std::min<int64_t>(b->rows - 1, FloorDiv(iy + p->height - 1, b->gh));
+      for (int64_t r = r0; r <= r1; r++) {
+        for (int64_t c = c0; c <= c1; c++) {
+          if (!PieceOf(b, *p, ix, iy, c, r, &piece)) continue;
+          int16_t type = StillType(b, ImageIntern(b, piece));
+          if (!type || !Place(b, c, r, type)) return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafState& parent, int depth) {
+  for (const TiledLayer& layer : layers) {
+    LeafState s = parent;
+    s.offsetX += layer.offsetX;
+    s.offsetY += layer.offsetY;
+    s.parallaxX *= layer.parallaxX;
+    s.parallaxY *= layer.parallaxY;
+    s.opacity *= layer.opacity;
+    s.visible = s.visible && layer.visible;
+    s.tinted = s.tinted || (layer.hasTint && layer.tint != 0xFFFFFFFFu);
+    s.shown = s.shown || Named(b->options->showLayers, layer.name);
+    s.hidden = s.hidden || Named(b->options->hideLayers, layer.name);
+    if (layer.kind == TiledLayerKind::Group) {
+      if (!DrawLayers(b, layer.children, s, depth + 1)) return false;
+      continue;
+    }
+    bool drawn = b->options->showLayers.empty() ? s.visible : s.shown;
+    if (!drawn || s.hidden) continue;
+    b->layerName = layer.name;
+    b->layerWhere = "layer \"" + layer.name + "\"" + (layer.line ? " (line " + std::to_string(layer.line) + ")" : "");
+    // Tiled draws nothing of a layer of opacity 0; any other opacity is drawn opaque.
+    if (s.opacity <= 0) {
+      ImportWarn(b->report, b->layerWhere + ": opacity 0, left out");
+      continue;
+    }
+    if (s.opacity < 1) ImportWarn(b->report, b->layerWhere + ": opacity below 1 is drawn opaque");
+    if (s.tinted) ImportWarn(b->report, b->layerWhere + ": its tint colour is left out");
+    if (s.parallaxX != s.parallaxY) {
+      ImportWarn(b->report, b->layerWhere + ": parallax differs in x and y; Tessel scrolls it by the x factor");
+    }
+    b->layerFactor = (float)s.parallaxX;
+    if (s.offsetX != std::floor(s.offsetX) || s.offsetY != std::floor(s.offsetY)) {
+      ImportWarn(b->report, b->layerWhere + ": offsets between whole pixels are rounded");
+    }
+    int64_t ox = Round(s.offsetX), oy = Round(s.offsetY);
+    bool ok = true;
+    if (layer.kind == TiledLayerKind::Tile) ok = DrawTileLayer(b, layer, ox, oy);
+    else if (layer.kind == TiledLayerKind::Object) ok = DrawObjectLayer(b, layer, ox, oy);
+    else ok = DrawImageLayer(b, layer, ox, oy, s);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// True when a layer or group of that name is somewhere in the map.
+bool LayerNamed(const std::vector<TiledLayer>& layers, const std::string& name) {
+  for (const TiledLayer& layer : layers) {
+    if (layer.name == name || LayerNamed(layer.children, name)) return true;
+  }
+  return false;
+}
+
+// The bounding box of every tile layer's cells (infinite maps).
+void ChunkBox(const std::vector<TiledLayer>& layers, int64_t* x0, int64_t* y0, int64_t* x1, int64_t* y1) {
+  for (const TiledLayer& layer : layers) {
+    if (layer.kind == TiledLayerKind::Group) ChunkBox(layer.children, x0, y0, x1, y1);
+    if (layer.kind != TiledLayerKind::Tile || layer.width <= 0 || layer.height <= 0) continue;
+    *x0 = std::min<int64_t>(*x0, layer.cellX);
+    *y0 = std::min<int64_t>(*y0, layer.cellY);
+    *x1 = std::max<int64_t>(*x1, (int64_t)layer.cellX + layer.width);
+    *y1 = std::max<int64_t>(*y1, (int64_t)layer.cellY + layer.height);
+  }
+}
+
+// How far layer offsets reach past the map on each side: Tiled's picture of
+// the map grows by these margins.
+void OffsetMargins(const std::vector<TiledLayer>& layers, double ox, double oy, int64_t* left, int64_t* top,
+                   int64_t* right, int64_t* bottom) {
+  for (const TiledLayer& layer : layers) {
+    double x = ox + layer.offsetX, y = oy + layer.offsetY;
+    if (layer.kind == TiledLayerKind::Group) {
+      OffsetMargins(layer.children, x, y, left, top, right, bottom);
+      continue;
+    }
+    int64_t rx = Round(x), ry = Round(y);
+    *left = std::max(*left, -rx);
+    *top = std::max(*top, -ry);
+    *right = std::max(*right, rx);
+    *bottom = std::max(*bottom, ry);
+  }
+}
+
+// Most common frame duration of the animations the map's tiles use.
+void Durations(Builder* b) {
+  for (const TiledTileset& t : b->map->tilesets) {
+    for (const TiledTile& tile : t.tiles) {
+      for (const TiledFrame& f : tile.animation) b->durations[f.duration]++;
+    }
+  }
+  int64_t best = 0;
+  for (const auto& [duration, count] : b->durations) {
+    if (duration > 0 && count > best) {
+      best = count;
+      b->result->interval = duration;
+    }
+  }
+  if (b->durations.size() > 1) {
+    // Name every animated tile whose frames are not all one interval long.
+    std::string where;
+    for (const TiledTileset& t : b->map->tilesets) {
+      std::string ids;
+      for (const TiledTile& tile : t.tiles) {
+        bool differs = false;
+        for (const TiledFrame& f : tile.animation) differs = differs || f.duration != b->result->interval;
+        if (differs) ids += (ids.empty() ? "" : ", ") + std::to_string(tile.id);
+      }
+      if (!ids.empty()) where += (where.empty() ? "" : "; ") + ("tileset " + t.name + " tile " + ids);
+    }
+    ImportWarn(b->report, "animation frames last different times (" + where + "); Tessel steps them all every " +
+                              std::to_string(b->result->interval) +
+                              " ms, repeating a frame for each whole interval it lasts");
+  }
+}
+
+void PutLine(std::vector<uint8_t>* out, const std::string& s) {
+  out->insert(out->end(), s.begin(), s.end());
+  out->push_back(10);
+}
+
+void PutInt(std::vector<uint8_t>* out, int64_t v, int bytes) {
+  uint64_t u = (uint64_t)v;
+  for (int i = 0; i < bytes; i++) out->push_back((uint8_t)(u >> (8 * i)));
+}
+
+// Layer and tile names become text lines of the map file: no line ends in them.
+std::string LineSafe(const std::string& s) {
+  std::string out;
+  for (char c : s) out.push_back(c == '\n' || c == '\r' || c == '\0' ? ' ' : c);
+  return out;
+}
+
+}  // namespace
+
+bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFile read, ImportResult* result,
+                 ImportReport* report) {
+  Builder builder;
+  Builder* b = &builder;
+  b->map = &map;
+  b->options = &options;
+  b->read = read;
+  b->report = report;
+  b->result = result;
+  b->gw = map.tileWidth;
+  b->gh = map.tileHeight;
+  if (b->gw <= 0 || b->gh <= 0 || b->gw > TiledMaxTileSize || b->gh > TiledMaxTileSize) {
+    return ImportFail(report, "the map's tile size " + std::to_string(b->gw) + "x" + std::to_string(b->gh) +
+                                  " is out of range (1 to " + std::to_string(TiledMaxTileSize) + ")");
+  }
+  if (map.renderOrder != "right-down" && map.renderOrder != "right-up" && map.renderOrder != "left-down" &&
+      map.renderOrder != "left-up") {
+    ImportWarn(report, "unknown render order \"" + map.renderOrder + "\"; drawn right-down");
+  }
+  int64_t cellsW = map.width, cellsH = map.height;
+  if (map.infinite) {
+    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    ChunkBox(map.layers, &x0, &y0, &x1, &y1);
+    if (x0 == INT64_MAX) return ImportFail(report, "the infinite map has no chunks: nothing to import");
+    cellsW = x1 - x0;
+    cellsH = y1 - y0;
+    b->originX = x0 * b->gw;
+    b->originY = y0 * b->gh;
+  }
+  if (cellsW <= 0 || cellsH <= 0) return ImportFail(report, "the map has no cells");
+  if (cellsW * cellsH > TiledMaxLayerCells || cellsW * b->gw > INT32_MAX || cellsH * b->gh > INT32_MAX) {
+    return ImportFail(report, "the map's size " + std::to_string(cellsW) + "x" + std::to_string(cellsH) +
+                                  " cells is past the importer's bound of " + std::to_string(TiledMaxLayerCells) +
+                                  " cells");
+  }
+  int64_t left = 0, top = 0, right = 0, bottom = 0;
+  OffsetMargins(map.layers, 0, 0, &left, &top, &right, &bottom);
+  int64_t pixelsW = cellsW * b->gw + left + right, pixelsH = cellsH * b->gh + top + bottom;
+  if (left > INT32_MAX || top > INT32_MAX || right > INT32_MAX || bottom > INT32_MAX || pixelsW > INT32_MAX ||
+      pixelsH > INT32_MAX || (pixelsW / b->gw + 1) * (pixelsH / b->gh + 1) > TiledMaxLayerCells) {
+    return ImportFail(report, "the layer offsets reach too far past the map");
+  }
+  b->originX -= left;
+  b->originY -= top;
+  b->cols = (int32_t)((pixelsW + b->gw - 1) / b->gw);
+  b->rows = (int32_t)((pixelsH + b->gh - 1) / b->gh);
+  result->mapWidth = (int32_t)pixelsW;
+  result->mapHeight = (int32_t)pixelsH;
+  for (size_t k = 1; k < map.tilesets.size(); k++) {
+    if (map.tilesets[k].firstGid <= map.tilesets[k - 1].firstGid) {
+      return ImportFail(report, map.tilesets[k].where + ": a second tileset with firstgid " +
+                                    std::to_string(map.tilesets[k].firstGid));
+    }
+  }
+  for (const std::vector<std::string>* names : {&options.hideLayers, &options.showLayers}) {
+    for (const std::string& name : *names) {
+      if (!LayerNamed(map.layers, name)) ImportWarn(report, "the map has no layer named \"" + name + "\"");
+    }
+  }
+  Durations(b);
+  if (!DrawLayers(b, map.layers, LeafState(), 0)) return false;
+
+  // Tile images.
+  std::vector<std::string> names(b->images.size());
+  for (size_t k = 0; k < b->images.size(); k++) {
+    names[k] = ContentName(b->gw, b->gh, b->images[k]);
+    ImportImage image;
+    image.name = names[k];
+    image.width = b->gw;
+    image.height = b->gh;
+    image.rgb.assign(b->images[k].begin(), b->images[k].end());
+    result->images.push_back(std::move(image));
+  }
+  std::string background;
+  if (map.hasBackground && b->backgroundImage.empty()) {
+    uint32_t c = map.background;
+    uint32_t value = (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+    if (value) background = std::to_string(value);
+  }
+  if (!b->backgroundImage.empty()) {
+    ImportImage image;
+    image.name = ContentName(result->mapWidth, result->mapHeight, b->backgroundImage);
+    image.width = result->mapWidth;
+    image.height = result->mapHeight;
+    image.rgb.assign(b->backgroundImage.begin(), b->backgroundImage.end());
+    background = image.name;
+    result->images.push_back(std::move(image));
+    result->background = true;
+  }
+
+  int32_t step = options.step;
+  if (step <= 0) step = std::clamp(std::min(b->gw, b->gh) / 4, 1, 16);
+  std::vector<uint8_t>* out = &result->mapFile;
+  out->clear();
+  PutLine(out, "Imported from Tiled");
+  PutLine(out, "");
+  PutInt(out, result->mapWidth, 4);
+  PutInt(out, result->mapHeight, 4);
+  PutLine(out, "");
+  int32_t layerCount = LayerTotal(b);
+  PutInt(out, layerCount, 1);
+  PutInt(out, (int64_t)b->types.size(), 2);
+  PutInt(out, 0, 4);
+  PutInt(out, 0, 4);
+  PutLine(out, background);
+  PutInt(out, step, 1);
+  for (const BuildBand& band : b->bands) {
+    for (size_t k = 0; k < band.layers.size(); k++) {
+      PutLine(out, LineSafe(band.names[k]));
+      PutInt(out, b->cols, 4);
+      PutInt(out, b->rows, 4);
+      PutInt(out, b->gw, 4);
+      PutInt(out, b->gh, 4);
+      uint32_t bits;
+      std::memcpy(&bits, &band.factor, 4);
+      PutInt(out, bits, 4);
+      PutInt(out, 0, 1);
+    }
+  }
+  for (const BuildTileType& type : b->types) {
+    PutLine(out, names[(size_t)type.image]);
+    PutInt(out, type.frames, 1);
+    PutInt(out, 0, 2);
+  }
+  for (const BuildBand& band : b->bands) {
+    for (const std::vector<int16_t>& cells : band.layers) {
+      size_t at = out->size();
+      out->resize(at + cells.size() * 2);
+      for (size_t i = 0; i < cells.size(); i++) {
+        (*out)[at + 2 * i] = (uint8_t)cells[i];
+        (*out)[at + 2 * i + 1] = (uint8_t)((uint16_t)cells[i] >> 8);
+      }
+    }
+  }
+  result->layerCount = layerCount;
+  result->tileTypeCount = (int32_t)b->types.size();
+  if ((int64_t)b->cols * b->rows * 2 > INT32_MAX) {
+    return ImportFail(report, "a layer of " + std::to_string((int64_t)b->cols * b->rows) +
+                                  " cells is past what Tessel can hold");
+  }
+  return true;
+}

@@ -1,0 +1,18 @@
+// The `tessel-map import` command: one Tiled map in, DIR/Maps/NAME and its
+// tile images in DIR/Tiles/ out.
+#pragma once
+
+#include <string>
+
+#include "tools/tessel-map/import/tiled.h"
+
+struct ImportRunArgs {
+  std::string source;
+  std::string dir;
+  std::string name;  // "" : the source's file name without its extension
+  ImportOptions options;
+};
+
+// Runs one import; the summary goes to *out, "SOURCE: warning: ..." and
+// "SOURCE: error: ..." lines to *err. Returns the exit code: 0, or 2 on failure.
+int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err);

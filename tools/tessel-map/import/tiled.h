@@ -1,0 +1,190 @@
+// The Tiled importer of tessel-map: reads an orthogonal Tiled map (TMX or
+// JSON, with TSX/TSJ tilesets) into plain records, turns what Tiled draws into
+// Tessel layers and tile types, and writes the map and its tile images.
+// Failures are results of false with the message in the report; nothing throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Flags Tiled keeps in the top bits of a cell's global tile number.
+constexpr uint32_t TiledFlipH = 0x80000000u;
+constexpr uint32_t TiledFlipV = 0x40000000u;
+constexpr uint32_t TiledFlipD = 0x20000000u;
+constexpr uint32_t TiledRotateHex = 0x10000000u;  // hexagonal maps only; masked off
+constexpr uint32_t TiledGidMask = 0x0FFFFFFFu;
+
+// Bounds that keep a hostile file from taking unbounded memory or time. The
+// cell bounds are variables so that the fuzz target can make them small.
+inline int64_t TiledMaxLayerCells = 1 << 24;  // cells of one tile layer, and of the map
+inline int64_t TiledMaxTotalCells = 1 << 26;  // cells of all tile layers together
+constexpr int32_t TiledMaxTileSize = 4096;           // pixels, grid and tileset tiles
+constexpr int64_t TiledMaxImagePixels = 1 << 26;     // one decoded image
+constexpr int32_t TiledMaxImageSide = 32768;
+constexpr int32_t TiledMaxGroupDepth = 64;
+
+// Messages of one import: warnings are collected (each text once), the first
+// error ends the import. Texts are written as "SOURCE: warning: ..." later.
+struct ImportReport {
+  std::vector<std::string> warnings;
+  std::string error;
+  bool failed = false;
+};
+
+// Records a warning once; returns nothing.
+void ImportWarn(ImportReport* report, const std::string& text);
+// Records the first error and returns false, so callers can `return ImportFail(...)`.
+bool ImportFail(ImportReport* report, const std::string& text);
+
+// How the importer reads the files a map names; the fuzz target swaps it for
+// one that never touches the disk. Returns false when the file cannot be read.
+using ImportReadFile = bool (*)(const std::string& path, std::vector<uint8_t>* bytes);
+bool ImportReadDisk(const std::string& path, std::vector<uint8_t>* bytes);
+
+struct TiledImage {
+  std::string source;  // resolved path ("" when none)
+  int32_t width = 0, height = 0;  // declared size; 0 when not given
+  bool hasTrans = false;
+  uint32_t trans = 0;  // 0xRRGGBB colour key
+};
+
+struct TiledFrame {
+  int32_t tileId = 0;
+  int32_t duration = 0;
+};
+
+struct TiledTile {
+  int32_t id = 0;
+  TiledImage image;  // image-collection tilesets
+  int32_t x = 0, y = 0, width = -1, height = -1;  // sub-rectangle (width -1: whole image)
+  std::vector<TiledFrame> animation;
+};
+
+struct TiledTileset {
+  uint32_t firstGid = 0;
+  std::string name;
+  std::string where;  // file and line for messages
+  int32_t tileWidth = 0, tileHeight = 0;
+  int32_t spacing = 0, margin = 0, tileCount = 0, columns = 0;
+  int32_t offsetX = 0, offsetY = 0;
+  bool gridRenderSize = false;  // tiles drawn scaled to the map grid
+  std::string objectAlignment;  // where a tile object's position lies on its image ("" : bottom-left)
+  TiledImage image;             // one-image tilesets (source "" otherwise)
+  std::vector<TiledTile> tiles;  // tiles with their own records, sorted by id
+};
+
+struct TiledObject {
+  uint32_t gid = 0;  // 0: not a tile object
+  double x = 0, y = 0, width = 0, height = 0, rotation = 0;
+  bool visible = true;
+  bool hasSize = false;
+  std::string kind;  // "tile", "rectangle", "ellipse", "polygon", "polyline", "point", "text", "template"
+  int32_t line = 0;
+};
+
+enum class TiledLayerKind { Tile, Object, Image, Group };
+
+struct TiledLayer {
+  TiledLayerKind kind = TiledLayerKind::Tile;
+  std::string name;
+  int32_t line = 0;
+  bool visible = true;
+  double opacity = 1.0;
+  double offsetX = 0, offsetY = 0;
+  double parallaxX = 1.0, parallaxY = 1.0;
+  bool hasTint = false;
+  uint32_t tint = 0xFFFFFFFFu;
+  // Tile layers: the cells of the rectangle (cellX, cellY, width, height).
+  int32_t cellX = 0, cellY = 0, width = 0, height = 0;
+  std::vector<uint32_t> cells;
+  // Object layers.
+  bool indexOrder = false;
+  std::vector<TiledObject> objects;
+  // Image layers.
+  TiledImage image;
+  bool repeatX = false, repeatY = false;
+  // Group layers.
+  std::vector<TiledLayer> children;
+};
+
+struct TiledMap {
+  std::string orientation;
+  std::string renderOrder = "right-down";
+  int32_t width = 0, height = 0, tileWidth = 0, tileHeight = 0;
+  bool infinite = false;
+  bool hasBackground = false;
+  uint32_t background = 0;  // 0xAARRGGBB
+  std::vector<TiledTileset> tilesets;  // sorted by firstGid
+  std::vector<TiledLayer> layers;
+  int64_t cellCount = 0;  // cells read so far, against TiledMaxTotalCells
+};
+
+// Parses a map file's bytes (TMX when it starts with '<' after blanks,
+// JSON otherwise), reading the tilesets it names through read.
+bool TiledMapParse(const std::vector<uint8_t>& bytes, const std::string& path, ImportReadFile read,
+                   TiledMap* map, ImportReport* report);
+// TMX and JSON readers (tiled_tmx.cpp, tiled_json.cpp).
+bool TiledTmxParse(const std::vector<uint8_t>& bytes, const std::string& path, ImportReadFile read,
+                   TiledMap* map, ImportReport* report);
+bool TiledJsonParse(const std::vector<uint8_t>& bytes, const std::string& path, ImportReadFile read,
+                    TiledMap* map, ImportReport* report);
+
+// Reads a tileset file of either kind (label names it in messages); firstGid is left alone.
+bool TiledTmxTilesetFile(const std::vector<uint8_t>& bytes, const std::string& path, const std::string& label,
+                         TiledTileset* tileset, ImportReport* report);
+bool TiledJsonTilesetFile(const std::vector<uint8_t>& bytes, const std::string& path, const std::string& label,
+                          TiledTileset* tileset, ImportReport* report);
+
+// Shared helpers of the readers (tiled_data.cpp).
+// Decodes a layer's data text into exactly count global tile numbers.
+bool TiledDecodeData(const std::string& text, const std::string& encoding, const std::string& compression,
+                     int64_t count, std::vector<uint32_t>* cells, std::string* problem);
+// Inflates zlib, gzip or zstd data to at most limit bytes; false past the limit or on damage.
+bool TiledInflate(const std::vector<uint8_t>& in, const std::string& compression, size_t limit,
+                  std::vector<uint8_t>* out, std::string* problem);
+bool TiledBase64(const std::string& text, std::vector<uint8_t>* out);
+// "#AARRGGBB", "#RRGGBB" (with or without '#') as 0xAARRGGBB.
+bool TiledColour(const std::string& text, uint32_t* argb);
+// Path of name relative to the folder of the file base.
+std::string TiledResolve(const std::string& base, const std::string& name);
+// Moves a parsed tileset's checks in one place: sizes, counts, ids.
+bool TiledTilesetCheck(TiledTileset* tileset, ImportReport* report);
+// Counts cells against the map's total and the per-layer bound.
+bool TiledCellBudget(TiledMap* map, int64_t cells, const std::string& where, ImportReport* report);
+
+// An RGBA picture in memory.
+struct ImportPicture {
+  int32_t width = 0, height = 0;
+  std::vector<uint8_t> rgba;
+};
+
+// Reads PNG, GIF, BMP or JPEG bytes into RGBA (image_io.cpp).
+bool ImportPictureDecode(const std::vector<uint8_t>& bytes, ImportPicture* picture, std::string* problem);
+// Encodes 8-bit RGB rows as a PNG.
+bool ImportPngEncode(int32_t width, int32_t height, const std::vector<uint8_t>& rgb, std::vector<uint8_t>* png);
+
+// What the importer made: the map file's bytes and the tile images it names.
+struct ImportImage {
+  std::string name;  // file name in Tiles/
+  std::vector<uint8_t> rgb;
+  int32_t width = 0, height = 0;
+};
+
+struct ImportOptions {
+  std::vector<std::string> hideLayers, showLayers;
+  int32_t step = 0;  // 0: chosen from the tile size
+};
+
+struct ImportResult {
+  std::vector<uint8_t> mapFile;
+  std::vector<ImportImage> images;
+  int32_t layerCount = 0, tileTypeCount = 0;
+  int32_t mapWidth = 0, mapHeight = 0;
+  int32_t interval = 100;
+  bool background = false;  // a background image is among the images
+};
+
+// Turns a parsed map into Tessel's map and images.
+bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFile read, ImportResult* result,
+                 ImportReport* report);
