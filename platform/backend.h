@@ -31,6 +31,9 @@ void BackendReleaseMode();
 // They stay unchanged until the next present, or until the hook set with
 // DDrawSetPresentedChanging has been called, so a backend may read them late.
 void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t height, int32_t depth);
+// Waits about one display refresh, as a flip would, for a frame that is not
+// shown.
+void BackendWaitRefresh();
 // The held keys, 0x80 per held key in the DIK numbering (all 256 written).
 void BackendReadKeys(uint8_t keys[256]);
 // The one window (the first created) was shown or hidden, or retitled.

@@ -66,6 +66,7 @@ struct DirectDraw final : IDirectDraw7 {
   HRESULT RestoreAllSurfaces() override;
   HRESULT SetCooperativeLevel(HWND window, DWORD flags) override;
   HRESULT SetDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD refreshRate, DWORD flags) override;
+  HRESULT WaitForVerticalBlank(DWORD flags, HANDLE event) override;
 };
 
 // The display: its mode, the exclusive owner, the surfaces.
@@ -497,6 +498,12 @@ HRESULT DirectDraw::CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7** ou
   Surface* s = NewSurface(this, (int32_t)desc->dwWidth, (int32_t)desc->dwHeight, depth, caps & keep);
   if (!s) return DDERR_OUTOFMEMORY;
   *out = s;
+  return DD_OK;
+}
+
+HRESULT DirectDraw::WaitForVerticalBlank(DWORD flags, HANDLE event) {
+  if (flags != DDWAITVB_BLOCKBEGIN || event) return DDERR_INVALIDPARAMS;
+  BackendWaitRefresh();
   return DD_OK;
 }
 

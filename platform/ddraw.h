@@ -56,6 +56,7 @@
 // Lock / Flip / Blt / BltFast / SetColorKey
 #define DDLOCK_WAIT 0x00000001
 #define DDFLIP_WAIT 0x00000001
+#define DDWAITVB_BLOCKBEGIN 0x00000001
 #define DDBLT_COLORFILL 0x00000400
 #define DDBLT_WAIT 0x01000000
 #define DDBLTFAST_NOCOLORKEY 0x00000000
@@ -159,6 +160,9 @@ struct IDirectDraw7 : IUnknown {
   virtual HRESULT SetCooperativeLevel(HWND window, DWORD flags) = 0;
   virtual HRESULT SetDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD refreshRate,
                                  DWORD flags) = 0;
+  // Returns at the start of the next vertical blank (DDWAITVB_BLOCKBEGIN;
+  // no event).
+  virtual HRESULT WaitForVerticalBlank(DWORD flags, HANDLE event) = 0;
 
  protected:
   ~IDirectDraw7() = default;

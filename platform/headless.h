@@ -101,6 +101,9 @@ void HeadlessSetCapture(bool capture);
 // The last presented frame (width 0 when none), converted on first reading.
 HeadlessFrame HeadlessLastFrame();
 uint64_t HeadlessFlipCount();
+// Waits for a display refresh without a flip (IDirectDraw7::WaitForVerticalBlank);
+// they take no time here.
+uint64_t HeadlessRefreshWaits();
 
 // Message boxes shown so far (the first 256 are kept); the answer every box
 // gives (IDOK by default).

@@ -115,6 +115,9 @@ uint64_t KernelHeapBlockCount(HANDLE heap);
 void KernelHeapFailAfter(int64_t allowed);
 // Tests: while set, every HeapCreate fails.
 void KernelHeapCreateFail(bool fail);
+// Tools: the path of the file the last CreateFileW was asked to open ("" when
+// none was), which is the one a failed load could not read.
+const char* KernelLastFileName();
 // Tests: the command line GetCommandLineW hands out, verbatim; null goes back
 // to the one rebuilt from the arguments.
 void KernelSetCommandLine(const char16_t* line);

@@ -31,6 +31,8 @@ struct FileState {
   std::vector<KernelFile> files;
 };
 FileState Files;
+// The name the last CreateFileW was given, for KernelLastFileName.
+static std::u16string LastFileName;
 
 KernelFile* FileOf(HANDLE handle) {
   uintptr_t h = reinterpret_cast<uintptr_t>(handle);
@@ -126,6 +128,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
   (void)attributes;
   (void)templateFile;
   if (!name || !name[0]) return INVALID_HANDLE_VALUE;
+  LastFileName = name;
   int flags = O_CLOEXEC;
   if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
     flags |= O_RDWR;
@@ -236,4 +239,10 @@ BOOL CloseHandle(HANDLE object) {
   close(f->fd);
   f->fd = -1;
   return TRUE;
+}
+
+const char* KernelLastFileName() {
+  static std::string path;
+  path = LastFileName.empty() ? std::string() : ResolvePath(LastFileName.c_str());
+  return path.c_str();
 }

@@ -246,6 +246,7 @@ void ScreenPresent() {
     DispatchMessageA(&msg);
   }
   // Activation may come while no screen is open; there is nothing to flip then.
+  bool shown = false;
   if (DisplayActive && PrimarySurface) {
     if (PrimarySurface->Flip(nullptr, DDFLIP_WAIT) == DDERR_SURFACELOST) {
       // Results are not examined: a recovery that fails is tried again at the
@@ -257,8 +258,15 @@ void ScreenPresent() {
       }
       ShowWindow(ScreenWindow, SW_SHOWMAXIMIZED);
       SpriteRestoreAll();
+    } else {
+      shown = true;
     }
   }
+  // The flip's wait for the vertical blank is the frame pace; a frame that
+  // is not flipped (in the background, or lost) waits as long instead of
+  // letting the loop spin.
+  if (!shown && PrimarySurface && DirectDrawInterface)
+    DirectDrawInterface->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
   TargetSurface = BackBuffer;
 }
 

@@ -36,6 +36,7 @@ struct HeadlessState {
   int32_t pendingPitch, pendingDepth;
   uint64_t flipsSinceMode;
   uint64_t flips;
+  uint64_t refreshWaits;
   HeadlessMessageBox boxes[BoxesKept];
   int32_t boxCount;
   bool echo;
@@ -170,6 +171,8 @@ void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t
   Headless.flipHook(Headless.last, Headless.flipUser);
 }
 
+void BackendWaitRefresh() { Headless.refreshWaits += 1; }
+
 void BackendReadKeys(uint8_t keys[256]) {
   const uint64_t poll = Headless.polls++;
   if (Headless.pollHook) Headless.pollHook(poll, Headless.pollUser);
@@ -253,6 +256,7 @@ HeadlessFrame HeadlessLastFrame() {
   return Headless.last;
 }
 uint64_t HeadlessFlipCount() { return Headless.flips; }
+uint64_t HeadlessRefreshWaits() { return Headless.refreshWaits; }
 
 int32_t HeadlessMessageBoxCount() { return Headless.boxCount; }
 const HeadlessMessageBox* HeadlessMessageBoxAt(int32_t index) {

@@ -20,6 +20,7 @@ constexpr int32_t ButtonMax = 3;
 constexpr int32_t Margin = 16;
 constexpr int32_t Gap = 8;
 constexpr int32_t ButtonWidthMin = 88;
+constexpr Uint32 BoxPollMilliseconds = 10;
 
 struct Layout {
   int32_t lines;
@@ -136,11 +137,21 @@ int32_t SdlDrawnBox(SDL_Window* owner, const SDL_MessageBoxData& box) {
   SplitLines(box.message, &layout);
   Measure(font, box, bounds ? desktop.w : INT32_MAX, &layout);
   if (!bounds) desktop = {0, 0, layout.width, layout.height};
-  SDL_Window* window = SDL_CreateWindow(box.title ? box.title : "", desktop.x + (desktop.w - layout.width) / 2,
+  SDL_Window* window = SDL_CreateWindow("", desktop.x + (desktop.w - layout.width) / 2,
                                         desktop.y + (desktop.h - layout.height) / 2, layout.width, layout.height,
-                                        SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR);
+                                        SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR | SDL_WINDOW_HIDDEN);
   if (!window) return -1;
+  // SDL may replace the X window when it first makes the window's surface.
+  // That happens here, hidden and untitled, so the window that is shown,
+  // titled and given the keyboard is the one that stays (the keyboard given
+  // to a replaced window is gone with it).
+  if (!SDL_GetWindowSurface(window)) {
+    SDL_DestroyWindow(window);
+    return -1;
+  }
+  SDL_SetWindowTitle(window, box.title ? box.title : "");
   if (owner) SDL_SetWindowModalFor(window, owner);
+  SDL_ShowWindow(window);
   SDL_RaiseWindow(window);
   SDL_SetWindowInputFocus(window);
   const Uint32 id = SDL_GetWindowID(window);
@@ -153,8 +164,15 @@ int32_t SdlDrawnBox(SDL_Window* owner, const SDL_MessageBoxData& box) {
   SDL_Keycode armed = SDLK_UNKNOWN;  // the answering key pressed in the box
   Draw(window, font, box, layout, focus);
 
+  // Polled, not waited for: while SDL waits it sends itself a wake-up event
+  // for the box's window on a second X connection, which can reach the
+  // server after the window was destroyed on the first.
   SDL_Event e;
-  while (pushed < 0 && SDL_WaitEvent(&e)) {
+  while (pushed < 0) {
+    if (!SDL_PollEvent(&e)) {
+      SDL_Delay(BoxPollMilliseconds);
+      continue;
+    }
     switch (e.type) {
       case SDL_WINDOWEVENT:
         if (e.window.windowID != id) {

@@ -3,7 +3,8 @@
 // mode, otherwise scaled to fit with its aspect ratio kept; frames presented
 // through an SDL renderer with vsync; keys, focus and close requests from
 // SDL's events; message boxes through SDL, drawn by ourselves where SDL's
-// cannot be shown, or on standard error where there is no display at all.
+// cannot be shown or cannot get the keyboard, or on standard error where
+// there is no display at all (SDL's drivers that show nothing count as none).
 #include <SDL2/SDL.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "platform/backend.h"
 #include "platform/kernel.h"
 #include "platform/sdl/box.h"
+#include "platform/sdl/x11.h"
 
 uint32_t BackendFailures;
 const bool BackendStartsInForeground = false;
@@ -125,9 +127,15 @@ bool VideoUp() {
   // Ctrl-C and SIGTERM keep ending the program.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+  SdlX11KeepErrorsHarmless();
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+  // Where no window system answers, SDL falls back to a driver that shows
+  // nothing: the program would run on where nobody can see it. No display.
+  if (!OnWindowSystem()) {
+    SDL_Quit();
+    return false;
+  }
   Sdl.up = true;
-  Sdl.paced = !OnWindowSystem();
   KernelOnExit(Shutdown);
   return true;
 }
@@ -139,8 +147,12 @@ bool WindowUp() {
   SDL_Rect desktop;
   if (SDL_GetDisplayBounds(0, &desktop) != 0) desktop = {0, 0, 640, 480};
   // Sized to the desktop by us: without a window manager nobody else would.
-  Sdl.window = SDL_CreateWindow(Sdl.title, desktop.x, desktop.y, desktop.w, desktop.h,
-                                SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+  // A window manager is asked for the fullscreen state as well, so that it
+  // neither frames the window nor keeps it clear of its panels.
+  // Untitled until the renderer is made, which may replace the X window: the
+  // title then names only the window that stays.
+  Sdl.window = SDL_CreateWindow("", desktop.x, desktop.y, desktop.w, desktop.h,
+                                SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN | SDL_WINDOW_FULLSCREEN_DESKTOP);
   if (!Sdl.window) return false;
   Sdl.renderer = SDL_CreateRenderer(Sdl.window, -1, SDL_RENDERER_PRESENTVSYNC);
   if (!Sdl.renderer) Sdl.renderer = SDL_CreateRenderer(Sdl.window, -1, SDL_RENDERER_SOFTWARE);
@@ -151,6 +163,7 @@ bool WindowUp() {
   }
   SDL_RendererInfo info;
   if (SDL_GetRendererInfo(Sdl.renderer, &info) == 0 && !(info.flags & SDL_RENDERER_PRESENTVSYNC)) Sdl.paced = true;
+  SDL_SetWindowTitle(Sdl.window, Sdl.title);
   SDL_ShowCursor(Sdl.cursorHidden ? SDL_DISABLE : SDL_ENABLE);
   return true;
 }
@@ -255,7 +268,7 @@ bool BackendSetMode(int32_t width, int32_t height, int32_t depth) {
       }
     }
   }
-  if (!switched && Sdl.modeSwitched) SDL_SetWindowFullscreen(Sdl.window, 0);
+  if (!switched && Sdl.modeSwitched) SDL_SetWindowFullscreen(Sdl.window, SDL_WINDOW_FULLSCREEN_DESKTOP);
   Sdl.modeSwitched = switched;
   if (Sdl.direct) return true;  // frames go to the window surface: no texture to size
   SDL_RenderSetLogicalSize(Sdl.renderer, width, height);
@@ -376,6 +389,16 @@ void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t
   Pace();
 }
 
+void BackendWaitRefresh() {
+  // Until one refresh after the last wait; a whole refresh from now when
+  // that is past (the first wait, or after a pause).
+  static Uint64 next;
+  const Uint64 now = SDL_GetPerformanceCounter() * 1000000 / SDL_GetPerformanceFrequency();
+  if (next <= now || next - now > FrameMicroseconds) next = now + FrameMicroseconds;
+  SDL_Delay((Uint32)((next - now) / 1000));
+  next += FrameMicroseconds;
+}
+
 void BackendReadKeys(uint8_t keys[256]) {
   std::memset(keys, 0, 256);
   if (!Sdl.up) return;
@@ -426,9 +449,16 @@ int32_t BackendMessageBox(HWND owner, const char* caption, const char* text, UIN
   box.numbuttons = count;
   box.buttons = buttons;
   int pushed = -1;
+  const bool drawnFirst = VideoUp() && SdlX11WithoutWindowManager(Sdl.window);
+  if (drawnFirst) {
+    // SDL's X11 box would never get the keyboard without a window manager
+    // (it stays with the program's window), so Return could not answer it.
+    pushed = SdlDrawnBox(box.window, box);
+    if (pushed >= 0) return pushed;
+  }
   int shown = (type & 0xF) == MB_OK ? SDL_ShowSimpleMessageBox(box.flags, caption, text, box.window)
                                     : SDL_ShowMessageBox(&box, &pushed);
-  if (shown != 0 && VideoUp() && OnWindowSystem()) {
+  if (shown != 0 && !drawnFirst && VideoUp()) {
     // SDL's box needs what the window system may lack (the X core fonts):
     // draw one ourselves.
     pushed = SdlDrawnBox(box.window, box);

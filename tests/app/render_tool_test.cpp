@@ -95,9 +95,26 @@ TEST(TesselRender, WritesTheLastFrameAsRgbPng) {
 
 TEST(TesselRender, EchoesTheErrorBoxAndKeepsExitCodeZero) {
   TestDir dir;
-  ToolRun run = RunTool(dir, "missing 320 200 0 --trace");
+  ToolRun run = RunTool(dir, "missing 320 200 0 --trace --out shot.png");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out, "Fehlermeldung: Fehlernummer:2\n");
+  // Standard error names the file and says that no PNG came of the run; none
+  // is left behind, not even an empty one.
+  EXPECT_NE(run.err.find("could not load " + dir.path + "/Maps/missing\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("no PNG was written to shot.png"), std::string::npos) << run.err;
+  EXPECT_FALSE(std::ifstream(dir.path + "/shot.png").good());
+
+  // A tile image that cannot be loaded is named the same way.
+  MapSpec spec;
+  spec.width = 16;
+  spec.height = 16;
+  spec.layers.push_back({1, 1, 16, 16, 1.0f, 0, std::vector<int16_t>(1, 1)});
+  spec.tiles.push_back({"gone.bmp", 1});
+  dir.Map("m", spec);
+  run = RunTool(dir, "m 320 200 0");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "Fehlermeldung: Fehlernummer:5\n");
+  EXPECT_NE(run.err.find("could not load " + dir.path + "/Tiles/gone.bmp\n"), std::string::npos) << run.err;
 }
 
 TEST(TesselRender, BadArgumentsExitWithTwo) {

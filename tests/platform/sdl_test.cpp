@@ -94,7 +94,10 @@ class Xvfb : public ::testing::Test {
 
   void SetUp() override {
     if (!Installed("Xvfb")) GTEST_SKIP() << "Xvfb is not installed: the sdl backend is not tried in a real X server";
-    std::vector<std::string> args = {"Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"};
+    // -noreset: a server that resets when its last client leaves refuses the
+    // clients that connect meanwhile.
+    std::vector<std::string> args = {"Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp",
+                                     "-noreset"};
     // Without the core fonts only the server's built-in cursor and "fixed" exist.
     if (!CoreFonts()) args.insert(args.end(), {"-fp", "built-ins"});
     server = Start(args, "");

@@ -36,6 +36,8 @@ struct RecordingDirectDraw final : IDirectDraw7 {
     Log += "SetDisplayMode ";
     return real->SetDisplayMode(width, height, depth, refresh, flags);
   }
+  // The frame pace, not a step of the recovery.
+  HRESULT WaitForVerticalBlank(DWORD flags, HANDLE event) override { return real->WaitForVerticalBlank(flags, event); }
 };
 
 // A sprite's surface that writes down what the restore does with it.

@@ -53,6 +53,10 @@ struct RecordingDirectDraw final : IDirectDraw7 {
     log += text;
     return real->SetDisplayMode(width, height, depth, refresh, flags);
   }
+  HRESULT WaitForVerticalBlank(DWORD flags, HANDLE event) override {
+    log += "WaitForVerticalBlank ";
+    return real->WaitForVerticalBlank(flags, event);
+  }
 };
 
 void ExpectReleased() {
@@ -273,6 +277,8 @@ TEST_F(ScreenTest, BackgroundStopsFlipsAndForegroundRecovers) {
   ScreenPresent();
   uint64_t flips = HeadlessFlipCount();
 
+  EXPECT_EQ(HeadlessRefreshWaits(), 0u) << "a shown frame is paced by its flip alone";
+
   HeadlessSetForeground(false);
   ScreenPresent();
   EXPECT_EQ(SaveCalls, 1);
@@ -285,6 +291,8 @@ TEST_F(ScreenTest, BackgroundStopsFlipsAndForegroundRecovers) {
   EXPECT_EQ(SaveCalls, 1);
   EXPECT_EQ(HeadlessFlipCount(), flips);
   EXPECT_EQ(TargetSurface, BackBuffer);
+  // Nothing flipped, so each frame waits one refresh instead of spinning.
+  EXPECT_EQ(HeadlessRefreshWaits(), 3u);
 
   // Back in front: the first flip finds the display lost and recovers it.
   HeadlessSetForeground(true);
@@ -309,7 +317,9 @@ TEST_F(ScreenTest, LostFlipRecoversInOrder) {
   ScreenPresent();  // reports the loss; the lost frame is not flipped again
   DirectDrawInterface = recorder.real;
   EXPECT_EQ(HeadlessFlipCount(), flips);
-  EXPECT_EQ(recorder.log, "SetCooperativeLevel(screen, 0x11) SetDisplayMode(64, 48, 32, 0, 0) RestoreAllSurfaces ");
+  // The frame that was not shown waits for a refresh like a flip would.
+  EXPECT_EQ(recorder.log,
+            "SetCooperativeLevel(screen, 0x11) SetDisplayMode(64, 48, 32, 0, 0) RestoreAllSurfaces WaitForVerticalBlank ");
   EXPECT_EQ(SaveCalls, 0);
   ScreenClear(0xFFFFFF);
   ScreenPresent();

@@ -11,6 +11,7 @@
 
 #include "tools/tessel-demo/art.h"
 #include "tools/tessel-map/map_source.h"
+#include "tools/version.h"
 
 namespace {
 
@@ -120,8 +121,20 @@ int DemoSurface(int c) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: tessel-demo DIRECTORY   write Tiles/ and Maps/ of the demo into DIRECTORY\n");
+  const char* usage =
+      "usage: tessel-demo DIRECTORY   write Tiles/ and Maps/ of the demo into DIRECTORY\n"
+      "       tessel-demo --help | --version\n";
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::fputs(usage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("tessel-demo %s\n", TesselVersion);
+    return 0;
+  }
+  // A name starting with '-' is an option this tool does not have, never a folder to fill.
+  if (argc != 2 || argv[1][0] == '-') {
+    std::fputs(usage, stderr);
     return 2;
   }
   std::string dir = argv[1];

@@ -10,15 +10,19 @@
 
 #include "tools/tessel-map/import/import_run.h"
 #include "tools/tessel-map/map_source.h"
+#include "tools/version.h"
 
 namespace {
 
+const char MapToolUsageText[] =
+    "usage: tessel-map build SOURCE -o FILE   compile map source into a binary map\n"
+    "       tessel-map dump FILE              print a binary map as map source, with warnings\n"
+    "       tessel-map import SOURCE -o DIR [--name NAME] [--hide-layer NAME]... [--show-layer NAME]...\n"
+    "                  [--step N]             import a Tiled map (TMX or JSON) into DIR/Maps and DIR/Tiles\n"
+    "       tessel-map --help | --version\n";
+
 int MapToolUsage() {
-  std::fprintf(stderr,
-               "usage: tessel-map build SOURCE -o FILE   compile map source into a binary map\n"
-               "       tessel-map dump FILE              print a binary map as map source, with warnings\n"
-               "       tessel-map import SOURCE -o DIR [--name NAME] [--hide-layer NAME]... [--show-layer NAME]...\n"
-               "                  [--step N]             import a Tiled map (TMX or JSON) into DIR/Maps and DIR/Tiles\n");
+  std::fputs(MapToolUsageText, stderr);
   return 2;
 }
 
@@ -116,6 +120,14 @@ int MapToolImport(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(MapToolUsageText, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("tessel-map %s\n", TesselVersion);
+    return 0;
+  }
   if (argc >= 2 && std::strcmp(argv[1], "import") == 0) return MapToolImport(argc, argv);
   if (argc == 3 && std::strcmp(argv[1], "dump") == 0) return MapToolDump(argv[2]);
   if (argc == 5 && std::strcmp(argv[1], "build") == 0) {

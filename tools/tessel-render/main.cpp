@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "platform/headless.h"
 #include "platform/kernel.h"
 #include "runtime/runtime.h"
+#include "tools/version.h"
 
 namespace {
 
@@ -36,19 +38,27 @@ struct RenderState {
   std::vector<RenderStep> steps;
   uint64_t frameMs = 16;
   const char* out = nullptr;
+  bool boxShown = false;
   bool trace = false;
   uint64_t frames = 0;
 };
 
 RenderState Render;
 
+const char RenderUsageText[] =
+    "usage: tessel-render MAP WIDTH HEIGHT INTERVAL [--keys SCRIPT] [--frame-ms MS] "
+    "[--out FILE.png] [--trace]\n"
+    "       tessel-render --help | --version\n"
+    "  Runs Tessel without a display in the current directory (Maps/ and Tiles/).\n"
+    "  SCRIPT: comma-separated KEYS*N steps, KEYS right, left, up, down, esc or none "
+    "joined with +;\n"
+    "          Escape is held after the last step\n"
+    "  --frame-ms MS: clock step per frame (default 16)\n"
+    "  --out FILE.png: the last frame as a PNG\n"
+    "  --trace: one line per frame, frame F view X Y fps N\n";
+
 [[noreturn]] void RenderUsage(const char* problem) {
-  std::fprintf(stderr, "tessel-render: %s\n", problem);
-  std::fprintf(stderr,
-               "usage: tessel-render MAP WIDTH HEIGHT INTERVAL [--keys SCRIPT] [--frame-ms MS] "
-               "[--out FILE.png] [--trace]\n"
-               "  SCRIPT: comma-separated KEYS*N steps, KEYS right, left, up, down, esc or none "
-               "joined with +\n");
+  std::fprintf(stderr, "tessel-render: %s\n%s", problem, RenderUsageText);
   std::exit(2);
 }
 
@@ -155,13 +165,28 @@ bool RenderWritePng(const char* path, const uint8_t* bgr, int32_t width, int32_t
   return std::fclose(file) == 0;
 }
 
+// A message box ends the run: the user learns which file could not be
+// loaded (errors 2 and 5 are the map and a tile image).
+void RenderBox(const HeadlessMessageBox& box, void*) {
+  Render.boxShown = true;
+  const size_t length = std::strlen(box.text);
+  const char last = length ? box.text[length - 1] : 0;
+  const bool fileError = length >= 2 && box.text[length - 2] == ':' && (last == '2' || last == '5');
+  if (fileError && *KernelLastFileName()) {
+    std::fprintf(stderr, "tessel-render: could not load %s\n", KernelLastFileName());
+    std::fflush(stderr);
+  }
+}
+
 // At the end of the run (the runner ends the process through ExitProcess).
 void RenderAtExit() {
   std::fflush(stdout);
   if (Render.out == nullptr) return;
   HeadlessFrame last = HeadlessLastFrame();
   if (last.width == 0 || last.bgr == nullptr) {
-    std::fprintf(stderr, "tessel-render: no frame was presented; %s not written\n", Render.out);
+    std::fprintf(stderr, "tessel-render: no PNG was written to %s: %s\n", Render.out,
+                 Render.boxShown ? "the run ended at its message box before any frame was shown"
+                                 : "no frame was shown");
     return;
   }
   if (!RenderWritePng(Render.out, last.bgr, last.width, last.height)) {
@@ -177,7 +202,13 @@ int main(int argc, char** argv) {
   std::vector<char*> positional;
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
-    if (arg == "--trace") {
+    if (arg == "--help") {
+      std::fputs(RenderUsageText, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("tessel-render %s\n", TesselVersion);
+      return 0;
+    } else if (arg == "--trace") {
       Render.trace = true;
     } else if (arg == "--keys" || arg == "--frame-ms" || arg == "--out") {
       if (i + 1 >= argc) RenderUsage((arg + " needs a value").c_str());
@@ -198,19 +229,25 @@ int main(int argc, char** argv) {
   }
   if (positional.size() != 4) RenderUsage("expected MAP WIDTH HEIGHT INTERVAL");
   if (Render.out != nullptr) {
-    // Refuse an unwritable output before the run rather than after it.
+    // Refuse an unwritable output before the run rather than after it; a
+    // file made only for that test goes again, so a run that shows no frame
+    // leaves no empty PNG behind.
+    std::error_code error;
+    const bool existed = std::filesystem::exists(Render.out, error);
     FILE* probe = std::fopen(Render.out, "ab");
     if (probe == nullptr) {
       std::fprintf(stderr, "tessel-render: cannot write %s\n", Render.out);
       return 2;
     }
     std::fclose(probe);
+    if (!existed) std::remove(Render.out);
   }
 
   HeadlessReset();
   HeadlessSetMessageBoxEcho(true);
   HeadlessSetPollHook(RenderPoll, nullptr);
   HeadlessSetFlipHook(RenderFlip, nullptr);
+  HeadlessSetMessageBoxHook(RenderBox, nullptr);
   // The last frame is converted once, for --out; frames nobody writes never are.
   HeadlessSetCapture(Render.out != nullptr ? HeadlessCaptureLast : HeadlessCaptureNone);
   KernelOnExit(RenderAtExit);

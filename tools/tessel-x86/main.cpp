@@ -8,11 +8,18 @@
 #include <vector>
 
 #include "errors/decoder.h"
+#include "tools/version.h"
 
 namespace {
 
+const char UsageText[] =
+    "usage: tessel-x86 [--64] [--at ADDRESS] HEXBYTES\n"
+    "       tessel-x86 --help | --version\n"
+    "  Decodes one x86 instruction (32-bit code unless --64, at address 0 unless --at)\n"
+    "  and prints its length and the instruction as text.\n";
+
 int Usage(const char* message) {
-  std::fprintf(stderr, "tessel-x86: %s\nusage: tessel-x86 [--64] [--at ADDRESS] HEXBYTES\n", message);
+  std::fprintf(stderr, "tessel-x86: %s\n%s", message, UsageText);
   return 2;
 }
 
@@ -65,7 +72,13 @@ int main(int argc, char** argv) {
   uint64_t address = 0;
   const char* hex = nullptr;
   for (int i = 1; i < argc; i++) {
-    if (std::strcmp(argv[i], "--64") == 0) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(UsageText, stdout);
+      return 0;
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("tessel-x86 %s\n", TesselVersion);
+      return 0;
+    } else if (std::strcmp(argv[i], "--64") == 0) {
       mode = InstructionMode64;
     } else if (std::strcmp(argv[i], "--at") == 0) {
       if (i + 1 >= argc) return Usage("--at needs an address");
