@@ -412,7 +412,7 @@ TEST(ImportAnimation, FramesBecomeConsecutiveTileTypesRepeatedForTheirDurations)
   Imported r = Import(TmxMap(2, 1, 1, 1, set + CsvLayer("a", 2, 1, "1,3")));
   ASSERT_TRUE(r.ok) << r.report.error;
   EXPECT_EQ(r.result.interval, 100);
-  EXPECT_TRUE(r.Warned("different times"));
+  EXPECT_TRUE(r.Warned("durations differ"));
   int16_t t = r.Top(0, 0);
   ASSERT_EQ(r.map.types[(size_t)t - 1].frames, 4);  // 100, 100, 200 ms: b, c, d, d
   std::vector<uint32_t> shown;
