@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,28 @@ class TiledMadeMapTest : public TiledCompareTest {
     }
     return out;
   }
+
+  // Imports `path`, scrolls a width x height view with `keys` to (viewX, viewY)
+  // and compares it with Tiled's one-layer pictures of `map(i)` put together.
+  void ExpectScrolledAsTiled(const std::string& label, const std::string& path, const std::string& name,
+                             const std::function<std::string(int)>& map, const std::vector<float>& factors,
+                             const std::string& step, const std::string& keys, int32_t viewX, int32_t viewY,
+                             int32_t width, int32_t height) {
+    std::vector<Image> layers(factors.size());
+    for (size_t i = 0; i < factors.size(); i++) {
+      std::string one = dir_ + "/" + name + "-" + std::to_string(i) + ".tmx";
+      Spit(one, map((int)i));
+      if (!Rasterize(one, &layers[i])) return;
+    }
+    ToolRun run = Import(path, dir_ + "/scrolled", "--step " + step);
+    ASSERT_EQ(run.code, 0) << run.err;
+    Image frame;
+    std::string trace;
+    if (!Render(dir_ + "/scrolled", name, width, height, &frame, "--trace --keys " + keys, 100, &trace)) return;
+    std::string view = "view " + std::to_string(viewX) + " " + std::to_string(viewY);
+    EXPECT_NE(trace.find(view), std::string::npos) << trace.substr(trace.size() > 300 ? trace.size() - 300 : 0);
+    ExpectMatch(label, ViewComposite(layers, factors, viewX, viewY, width, height), frame, 0, 0, 0);
+  }
 };
 
 TEST_F(TiledMadeMapTest, EveryLayerEncodingWithFlipsMatches) {
@@ -465,19 +488,8 @@ TEST_F(TiledMadeMapTest, ImageLayersFixedAndScrolling) {
   ExpectSameAsTiled(repeated);
 
   // Scrolled: the sky stays where it is, the rest moves with the view.
-  std::vector<Image> layers(3);
-  for (int i = 0; i < 3; i++) {
-    std::string one = dir_ + "/images-" + std::to_string(i) + ".tmx";
-    Spit(one, map(i));
-    if (!Rasterize(one, &layers[i])) return;
-  }
-  ToolRun run = Import(path, dir_ + "/scrolled", "--step 4");
-  ASSERT_EQ(run.code, 0) << run.err;
-  Image frame;
-  std::string trace;
-  if (!Render(dir_ + "/scrolled", "images", 300, 200, &frame, "--trace --keys right*20,down*10", 100, &trace)) return;
-  EXPECT_NE(trace.find("view 80 40"), std::string::npos) << trace.substr(trace.size() > 300 ? trace.size() - 300 : 0);
-  ExpectMatch("scrolled image layers", ViewComposite(layers, {0.0f, 1.0f, 1.0f}, 80, 40, 300, 200), frame, 0, 0, 0);
+  ExpectScrolledAsTiled("scrolled image layers", path, "images", map, {0.0f, 1.0f, 1.0f}, "4", "right*20,down*10", 80,
+                        40, 300, 200);
 }
 
 TEST_F(TiledMadeMapTest, GroupLayersCombineVisibilityOffsetsAndParallax) {
@@ -511,19 +523,8 @@ TEST_F(TiledMadeMapTest, GroupLayersCombineVisibilityOffsetsAndParallax) {
   ExpectSameAsTiled(path);
   ExpectSameAsTiled(ExportJson(path));
 
-  std::vector<Image> layers(3);
-  for (int i = 0; i < 3; i++) {
-    std::string one = dir_ + "/groups-" + std::to_string(i) + ".tmx";
-    Spit(one, map(i));
-    if (!Rasterize(one, &layers[i])) return;
-  }
-  ToolRun run = Import(path, dir_ + "/scrolled", "--step 6");
-  ASSERT_EQ(run.code, 0) << run.err;
-  Image frame;
-  std::string trace;
-  if (!Render(dir_ + "/scrolled", "groups", 240, 160, &frame, "--trace --keys right*7,down*5", 100, &trace)) return;
-  EXPECT_NE(trace.find("view 42 30"), std::string::npos) << trace.substr(trace.size() > 300 ? trace.size() - 300 : 0);
-  ExpectMatch("scrolled parallax", ViewComposite(layers, {1.0f, 0.25f, 1.5f}, 42, 30, 240, 160), frame, 0, 0, 0);
+  ExpectScrolledAsTiled("scrolled parallax", path, "groups", map, {1.0f, 0.25f, 1.5f}, "6", "right*7,down*5", 42, 30,
+                        240, 160);
 }
 
 TEST_F(TiledMadeMapTest, AnimationShowsTheFrameTiledShowsAfterTheSameTime) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/tessel-map/import/import_run.h"
+#include "tools/tessel-map/import/tiled.h"
 #include "tools/tessel-map/map_source.h"
 #include "tools/version.h"
 
@@ -26,21 +27,9 @@ int MapToolUsage() {
   return 2;
 }
 
-// Reads a whole file; false when it cannot be opened or read.
-bool MapToolRead(const char* path, std::vector<uint8_t>* bytes) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
 int MapToolBuild(const char* source, const char* output) {
   std::vector<uint8_t> text;
-  if (!MapToolRead(source, &text)) {
+  if (!ImportReadDisk(source, &text)) {
     std::fprintf(stderr, "tessel-map: cannot read %s: %s\n", source, std::strerror(errno));
     return 2;
   }
@@ -66,7 +55,7 @@ int MapToolBuild(const char* source, const char* output) {
 
 int MapToolDump(const char* path) {
   std::vector<uint8_t> bytes;
-  if (!MapToolRead(path, &bytes)) {
+  if (!ImportReadDisk(path, &bytes)) {
     std::fprintf(stderr, "tessel-map: cannot read %s: %s\n", path, std::strerror(errno));
     return 2;
   }

@@ -338,6 +338,14 @@ bool SourceBeforeEnd(SourceParser* p, const SourceLayer& layer) {
   return false;
 }
 
+// An 'end-of-file' line: the file ends after the cells listed so far.
+void SourceEndOfFile(SourceParser* p, const std::vector<SourceToken>& t, SourceLayer* layer) {
+  SourceExpectEnd(p, t, 1);
+  if (!SourceBeforeEnd(p, *layer)) return;
+  layer->eof = true;
+  layer->eofLine = p->line;
+}
+
 void SourceLayerLine(SourceParser* p, const std::vector<SourceToken>& t) {
   SourceLayer& layer = p->layers.back();
   const std::string& key = t[0].text;
@@ -411,10 +419,7 @@ void SourceLayerLine(SourceParser* p, const std::vector<SourceToken>& t) {
     return;
   }
   if (key == "end-of-file") {
-    SourceExpectEnd(p, t, 1);
-    if (!SourceBeforeEnd(p, layer)) return;
-    layer.eof = true;
-    layer.eofLine = p->line;
+    SourceEndOfFile(p, t, &layer);
     return;
   }
   if (key == "rows" || key == "data") {
@@ -471,10 +476,7 @@ void SourceRowsLine(SourceParser* p, const std::vector<SourceToken>& t) {
     return;
   }
   if (t[0].text == "end-of-file" && !t[0].quoted) {
-    SourceExpectEnd(p, t, 1);
-    if (!SourceBeforeEnd(p, layer)) return;
-    layer.eof = true;
-    layer.eofLine = p->line;
+    SourceEndOfFile(p, t, &layer);
     return;
   }
   if (!SourceBeforeEnd(p, layer)) return;
@@ -516,10 +518,7 @@ void SourceDataLine(SourceParser* p, const std::vector<SourceToken>& t) {
     return;
   }
   if (t[0].text == "end-of-file" && !t[0].quoted) {
-    SourceExpectEnd(p, t, 1);
-    if (!SourceBeforeEnd(p, layer)) return;
-    layer.eof = true;
-    layer.eofLine = p->line;
+    SourceEndOfFile(p, t, &layer);
     return;
   }
   if (!SourceBeforeEnd(p, layer)) return;
