@@ -138,8 +138,8 @@ void MapLayerBand(int32_t number, const RECT& band, int64_t tallest) {
         L continue;
       }
       L int64_t x = i * layer->tileWidth - grid.subX;
-      // A cell that ends above the band has nothing to draw in it.
-      L if (x > INT32_MAX || y + MapBand.heights[tile] <= band.top) {
+      // A cell with no image, or one that ends above the band, has nothing to draw in it.
+      L if (x > INT32_MAX || MapBand.heights[tile] == 0 || y + MapBand.heights[tile] <= band.top) {
         L continue;
       }
       L SpriteDrawKeyedPart(TileSpriteBase + TileTypes[tile].currentImage, (int32_t)x, (int32_t)y, &band);
@@ -167,7 +167,10 @@ int32_t MapDrawBands() {
   L int64_t tallest = 0;
   L for (int32_t t = 1; t <= Map.tileTypeCount; t++) {
     L int32_t width = 0, height = 0;
-    L MapBand.heights[t] = SpriteSize(TileSpriteBase + TileTypes[t].currentImage, &width, &height) ? height : 0;
+    // An image outside 1 .. N names no tile sprite: height 0, never drawn.
+    L int32_t image = TileTypes[t].currentImage;
+    L MapBand.heights[t] =
+        image > 0 && image <= Map.tileTypeCount && SpriteSize(TileSpriteBase + image, &width, &height) ? height : 0;
     L if (MapBand.heights[t] > tallest) {
       L tallest = MapBand.heights[t];
     }
