@@ -173,14 +173,21 @@ void Clear() {
   SDL_RenderClear(Sdl.renderer);
 }
 
-void Pace() {
-  if (!Sdl.paced) return;
+// Waits until one refresh after the last frame. When that moment is past (the
+// first frame, or after a pause) a shown frame goes at once, while a frame that
+// shows nothing (`whole`) still waits a whole refresh from now.
+void WaitForFrame(bool whole) {
   Uint64 now = SDL_GetPerformanceCounter() * 1000000 / SDL_GetPerformanceFrequency();
-  if (Sdl.nextFrame > now && Sdl.nextFrame - now <= FrameMicroseconds) {
-    SDL_Delay((Uint32)((Sdl.nextFrame - now) / 1000));
-    now = Sdl.nextFrame;
+  if (Sdl.nextFrame <= now || Sdl.nextFrame - now > FrameMicroseconds) {
+    Sdl.nextFrame = now + FrameMicroseconds;
+    if (!whole) return;
   }
-  Sdl.nextFrame = now + FrameMicroseconds;
+  SDL_Delay((Uint32)((Sdl.nextFrame - now) / 1000));
+  Sdl.nextFrame += FrameMicroseconds;
+}
+
+void Pace() {
+  if (Sdl.paced) WaitForFrame(false);
 }
 
 Uint32 SdlFormat(int32_t depth) {
@@ -389,15 +396,7 @@ void BackendPresent(const uint8_t* pixels, int32_t pitch, int32_t width, int32_t
   Pace();
 }
 
-void BackendWaitRefresh() {
-  // Until one refresh after the last wait; a whole refresh from now when
-  // that is past (the first wait, or after a pause).
-  static Uint64 next;
-  const Uint64 now = SDL_GetPerformanceCounter() * 1000000 / SDL_GetPerformanceFrequency();
-  if (next <= now || next - now > FrameMicroseconds) next = now + FrameMicroseconds;
-  SDL_Delay((Uint32)((next - now) / 1000));
-  next += FrameMicroseconds;
-}
+void BackendWaitRefresh() { WaitForFrame(true); }
 
 void BackendReadKeys(uint8_t keys[256]) {
   std::memset(keys, 0, 256);
