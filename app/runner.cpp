@@ -7,6 +7,7 @@
 #include "errors/errors.h"
 #include "errors/messagebox.h"
 #include "input/keyboard.h"
+#include "platform/kernel.h"
 #include "runtime/args.h"
 #include "runtime/runtime.h"
 #include "runtime/strings.h"
@@ -26,7 +27,14 @@ int16_t FpsFrames;
 int16_t FpsShown;
 int64_t FpsLastTick;
 
+void (*ErrorExitExplain)(int8_t number);
+volatile int32_t RunnerStopAsked;
+
 void ErrorExit(int8_t number) {
+  // Before the box: the terminal learns what failed while the box waits.
+  L if (ErrorExitExplain != nullptr) {
+    L ErrorExitExplain(number);
+  }
   L int32_t start = StringBufferFill;
   L StrAppend(u"Fehlernummer:");
   L StrFromInt(number, StringBufferFill);
@@ -51,6 +59,13 @@ void FpsCount() {
     // 16 bits, as the count always was: it wraps after 32767 frames unpublished.
     L FpsFrames = (int16_t)(FpsFrames + 1);
   }
+}
+
+// A stop request from the terminal (Ctrl+C, a termination request) is taken
+// and noted; the frame loop ends on it as on Escape. Runs in a signal handler.
+static BOOL RunnerStopHandler(DWORD) {
+  RunnerStopAsked = 1;
+  return TRUE;
 }
 
 // Reads the next command-line parameter as a number (0 when missing or not numeric).
@@ -112,6 +127,7 @@ void MapRunnerMain() {
   L MapFileNumber = 99;
   L TileSpriteBase = 500;
   L ErrorExitSet(ErrorExitFault);
+  L SetConsoleCtrlHandler(RunnerStopHandler, TRUE);
 
   L int32_t start = StringBufferFill;
   L ArgNext(StringBufferFill);
@@ -133,7 +149,7 @@ void MapRunnerMain() {
   L MapLoad(MapName);
 
   L for (;;) {
-    L if (RunnerFrame() != 0) {
+    L if (RunnerFrame() != 0 || RunnerStopAsked != 0) {
       L break;
     }
   }
