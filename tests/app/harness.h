@@ -86,6 +86,8 @@ struct RunOptions {
   bool countCells = false;          // count the cells each frame draws
   bool faultAtFrame2 = false;       // a processor fault in the second frame's keyboard poll
   bool digest = false;              // record RunResult::records
+  bool explain = false;             // record the terminal's line for the error number
+  uint32_t failures = 0;            // HeadlessFailure bits for the run
 };
 
 struct FrameInfo {
@@ -124,6 +126,7 @@ struct RunResult {
   // message box, whichever comes first: header, layers (cell blocks hashed),
   // tile types and the animated list (hashed), background (options.digest).
   std::string records;
+  std::string explained;            // the terminal's line for the error number (options.explain)
   Picture last, captured;
 };
 
