@@ -101,16 +101,16 @@ static void RunnerOverlayDraw() {
 int32_t RunnerFrame() {
   L KeyboardPoll();
   // Independent tests: with several arrows held each scroll runs, in this order.
-  L if (KeyDown(205) != 0) {
+  L if (KeyDown(DIK_RIGHT) != 0) {
     L MapScroll(1, 0);
   }
-  L if (KeyDown(203) != 0) {
+  L if (KeyDown(DIK_LEFT) != 0) {
     L MapScroll(-1, 0);
   }
-  L if (KeyDown(200) != 0) {
+  L if (KeyDown(DIK_UP) != 0) {
     L MapScroll(0, -1);
   }
-  L if (KeyDown(208) != 0) {
+  L if (KeyDown(DIK_DOWN) != 0) {
     L MapScroll(0, 1);
   }
   // The low 16 bits: 40000 becomes -25536 and steps every frame, 65636 becomes 100.
@@ -120,7 +120,7 @@ int32_t RunnerFrame() {
   L FpsCount();
   L ScreenPresent();
   // Escape is tested on the state polled at the top of this frame.
-  L return KeyDown(1);
+  L return KeyDown(DIK_ESCAPE);
 }
 
 void MapRunnerMain() {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/dinput.h"
+
 // Little-endian map file bytes, written in file order.
 struct MapBytes {
   std::vector<uint8_t> bytes;
@@ -73,7 +75,8 @@ struct KeyStep {
   int32_t frames;
 };
 
-constexpr int32_t KeyEsc = 1, KeyUp = 200, KeyLeft = 203, KeyRight = 205, KeyDownArrow = 208;
+constexpr int32_t KeyEsc = DIK_ESCAPE, KeyUp = DIK_UP, KeyLeft = DIK_LEFT, KeyRight = DIK_RIGHT,
+                  KeyDownArrow = DIK_DOWN;
 
 struct RunOptions {
   std::vector<std::string> args;    // after the program name
