@@ -62,8 +62,11 @@ void FpsCount() {
 }
 
 // A stop request from the terminal (Ctrl+C, a termination request) is taken
-// and noted; the frame loop ends on it as on Escape. Runs in a signal handler.
+// and noted; the frame loop ends on it as on Escape. A second one is left to
+// the system, which ends the process at once: a run held up before the loop
+// (in its error box, say) can still be stopped. Runs in a signal handler.
 static BOOL RunnerStopHandler(DWORD) {
+  if (RunnerStopAsked != 0) return FALSE;
   RunnerStopAsked = 1;
   return TRUE;
 }

@@ -219,10 +219,15 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
     case OPEN_EXISTING: break;
     case OPEN_ALWAYS: flags |= O_CREAT; break;
     case TRUNCATE_EXISTING:
-      if (!(access & GENERIC_WRITE)) return LastError = ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE;
+      if (!(access & GENERIC_WRITE)) {
+        LastError = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+      }
       truncate = true;
       break;
-    default: return INVALID_HANDLE_VALUE;
+    default:
+      LastError = ERROR_INVALID_PARAMETER;
+      return INVALID_HANDLE_VALUE;
   }
   std::string path = ResolvePath(name);
   // Opened without blocking: a FIFO or a device would otherwise wait for good
