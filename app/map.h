@@ -92,6 +92,12 @@ extern int32_t MapDrawBanded;
 
 // Shows "Fehlernummer:" number under "Fehlermeldung" and ends the run; never returns.
 [[noreturn]] void ErrorExit(int8_t number);
+// Called by ErrorExit before its box when set (tessel sets it: the terminal
+// is told what failed); null in tools and tests.
+extern void (*ErrorExitExplain)(int8_t number);
+// Non-zero once a stop request came from the terminal (Ctrl+C, SIGTERM): the
+// frame loop ends after the frame that sees it, as on Escape.
+extern volatile int32_t RunnerStopAsked;
 // The routine a processor fault enters: ErrorExit(9).
 void ErrorExitFault();
 // One frame of the loop: poll, scroll, animate, draw, overlay, count, present;

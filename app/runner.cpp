@@ -7,6 +7,7 @@
 #include "errors/errors.h"
 #include "errors/messagebox.h"
 #include "input/keyboard.h"
+#include "platform/kernel.h"
 #include "runtime/args.h"
 #include "runtime/runtime.h"
 #include "runtime/strings.h"
@@ -26,7 +27,14 @@ int16_t FpsFrames;
 int16_t FpsShown;
 int64_t FpsLastTick;
 
+void (*ErrorExitExplain)(int8_t number);
+volatile int32_t RunnerStopAsked;
+
 void ErrorExit(int8_t number) {
+  // Before the box: the terminal learns what failed while the box waits.
+  L if (ErrorExitExplain != nullptr) {
+    L ErrorExitExplain(number);
+  }
   L int32_t start = StringBufferFill;
   L StrAppend(u"Fehlernummer:");
   L StrFromInt(number, StringBufferFill);
@@ -51,6 +59,16 @@ void FpsCount() {
     // 16 bits, as the count always was: it wraps after 32767 frames unpublished.
     L FpsFrames = (int16_t)(FpsFrames + 1);
   }
+}
+
+// A stop request from the terminal (Ctrl+C, a termination request) is taken
+// and noted; the frame loop ends on it as on Escape. A second one is left to
+// the system, which ends the process at once: a run held up before the loop
+// (in its error box, say) can still be stopped. Runs in a signal handler.
+static BOOL RunnerStopHandler(DWORD) {
+  if (RunnerStopAsked != 0) return FALSE;
+  RunnerStopAsked = 1;
+  return TRUE;
 }
 
 // Reads the next command-line parameter as a number (0 when missing or not numeric).
@@ -86,16 +104,16 @@ static void RunnerOverlayDraw() {
 int32_t RunnerFrame() {
   L KeyboardPoll();
   // Independent tests: with several arrows held each scroll runs, in this order.
-  L if (KeyDown(205) != 0) {
+  L if (KeyDown(DIK_RIGHT) != 0) {
     L MapScroll(1, 0);
   }
-  L if (KeyDown(203) != 0) {
+  L if (KeyDown(DIK_LEFT) != 0) {
     L MapScroll(-1, 0);
   }
-  L if (KeyDown(200) != 0) {
+  L if (KeyDown(DIK_UP) != 0) {
     L MapScroll(0, -1);
   }
-  L if (KeyDown(208) != 0) {
+  L if (KeyDown(DIK_DOWN) != 0) {
     L MapScroll(0, 1);
   }
   // The low 16 bits: 40000 becomes -25536 and steps every frame, 65636 becomes 100.
@@ -105,13 +123,14 @@ int32_t RunnerFrame() {
   L FpsCount();
   L ScreenPresent();
   // Escape is tested on the state polled at the top of this frame.
-  L return KeyDown(1);
+  L return KeyDown(DIK_ESCAPE);
 }
 
 void MapRunnerMain() {
   L MapFileNumber = 99;
   L TileSpriteBase = 500;
   L ErrorExitSet(ErrorExitFault);
+  L SetConsoleCtrlHandler(RunnerStopHandler, TRUE);
 
   L int32_t start = StringBufferFill;
   L ArgNext(StringBufferFill);
@@ -133,7 +152,7 @@ void MapRunnerMain() {
   L MapLoad(MapName);
 
   L for (;;) {
-    L if (RunnerFrame() != 0) {
+    L if (RunnerFrame() != 0 || RunnerStopAsked != 0) {
       L break;
     }
   }

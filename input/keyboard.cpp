@@ -25,8 +25,7 @@ struct KeyboardModule {
 
 static KeyboardModule Keyboard;
 
-// DISCL_NONEXCLUSIVE | DISCL_FOREGROUND | DISCL_NOWINKEY
-static const DWORD KeyboardCooperativeLevel = 0x16;
+static const DWORD KeyboardCooperativeLevel = DISCL_NONEXCLUSIVE | DISCL_FOREGROUND | DISCL_NOWINKEY;
 
 // Fills the 256 object records and the format record; 0 when no memory.
 static int32_t KeyboardFormatBuild() {

@@ -62,6 +62,39 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
 DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
 BOOL CloseHandle(HANDLE object);
 
+// Why the last failing call of this thread failed (CreateFileW sets it).
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_OPEN_FAILED 110
+#define ERROR_INVALID_NAME 123
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_BAD_FILE_TYPE 222
+#define ERROR_DIRECTORY 267
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+// The standard streams as file handles for WriteFile; null where the process
+// has none (the stream is closed).
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+HANDLE GetStdHandle(DWORD which);
+
+// Stop requests from the terminal: Ctrl+C (SIGINT) arrives as CTRL_C_EVENT, a
+// termination request (SIGTERM) as CTRL_CLOSE_EVENT. A handler that returns
+// TRUE has taken the request and the process goes on; it runs inside the
+// signal handler (on the platform, on a thread of its own), so it may only set
+// a flag. Without a handler taking it, the request ends the process as the
+// system would. FALSE for a null handler.
+#define CTRL_C_EVENT 0
+#define CTRL_CLOSE_EVENT 2
+typedef BOOL (*PHANDLER_ROUTINE)(DWORD type);
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+
 // Run-time loading over the built-in stand-in modules ("DDRAW.DLL", "DINPUT.DLL").
 HMODULE LoadLibraryW(LPCWSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
@@ -118,6 +151,12 @@ void KernelHeapCreateFail(bool fail);
 // Tools: the path of the file the last CreateFileW was asked to open ("" when
 // none was), which is the one a failed load could not read.
 const char* KernelLastFileName();
+// Backends: standard error goes nowhere from the first call until the
+// matching KernelQuietEnd, so that libraries' own warnings (on a missing
+// XDG_RUNTIME_DIR, say) do not reach the person at the terminal; Tessel's own
+// lines go through GetStdHandle(STD_ERROR_HANDLE), which keeps the real stream.
+void KernelQuietBegin();
+void KernelQuietEnd();
 // Tests: the command line GetCommandLineW hands out, verbatim; null goes back
 // to the one rebuilt from the arguments.
 void KernelSetCommandLine(const char16_t* line);

@@ -33,6 +33,12 @@ struct FileState {
 FileState Files;
 // The name the last CreateFileW was given, for KernelLastFileName.
 static std::u16string LastFileName;
+thread_local DWORD LastError;
+// Handles of the standard streams, made at their first GetStdHandle.
+HANDLE StdHandles[3];
+// The real standard error while KernelQuietBegin has put /dev/null in its place.
+int QuietSaved = -1;
+int QuietDepth;
 
 KernelFile* FileOf(HANDLE handle) {
   uintptr_t h = reinterpret_cast<uintptr_t>(handle);
@@ -118,7 +124,73 @@ bool ShareConflict(dev_t device, ino_t inode, DWORD access, DWORD share) {
   return false;
 }
 
+// The platform's code for a failed open(2): a missing folder on the way is
+// another code than a missing file.
+DWORD ErrorOfOpen(int error, const std::string& path) {
+  switch (error) {
+    case ENOENT: {
+      size_t slash = path.find_last_of('/');
+      if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
+      struct stat st;
+      return stat(path.substr(0, slash).c_str(), &st) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    }
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case EISDIR: return ERROR_DIRECTORY;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case ENXIO: return ERROR_BAD_FILE_TYPE;  // a FIFO without a writer, a socket
+    default: return ERROR_OPEN_FAILED;
+  }
+}
+
+// A file-table entry over a descriptor of our own; null when none can be made.
+HANDLE FileAdopt(int fd, DWORD access) {
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd >= 0) close(fd);
+    return nullptr;
+  }
+  size_t index = 0;
+  while (index < Files.files.size() && Files.files[index].fd >= 0) index++;
+  if (index == Files.files.size()) Files.files.push_back(KernelFile());
+  Files.files[index] = KernelFile{fd, st.st_dev, st.st_ino, access, FILE_SHARE_READ | FILE_SHARE_WRITE};
+  return reinterpret_cast<HANDLE>((index + 1) * 4);
+}
+
 }  // namespace
+
+DWORD GetLastError() { return LastError; }
+
+void SetLastError(DWORD code) { LastError = code; }
+
+// A duplicate of the stream's descriptor, made once: it stays the real stream
+// while KernelQuietBegin has standard error pointing nowhere.
+HANDLE GetStdHandle(DWORD which) {
+  const int stream = which == STD_INPUT_HANDLE ? 0 : which == STD_OUTPUT_HANDLE ? 1 : which == STD_ERROR_HANDLE ? 2 : -1;
+  if (stream < 0) return INVALID_HANDLE_VALUE;
+  if (StdHandles[stream] && FileOf(StdHandles[stream])) return StdHandles[stream];
+  const int source = stream == 2 && QuietSaved >= 0 ? QuietSaved : stream;
+  StdHandles[stream] = FileAdopt(fcntl(source, F_DUPFD_CLOEXEC, 3), stream == 0 ? GENERIC_READ : GENERIC_WRITE);
+  return StdHandles[stream];
+}
+
+void KernelQuietBegin() {
+  if (QuietDepth++ > 0) return;
+  GetStdHandle(STD_ERROR_HANDLE);
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  QuietSaved = null >= 0 ? fcntl(2, F_DUPFD_CLOEXEC, 3) : -1;
+  if (QuietSaved >= 0) dup2(null, 2);
+  if (null >= 0) close(null);
+}
+
+void KernelQuietEnd() {
+  if (QuietDepth <= 0 || --QuietDepth > 0) return;
+  if (QuietSaved < 0) return;
+  dup2(QuietSaved, 2);
+  close(QuietSaved);
+  QuietSaved = -1;
+}
 
 // Opens or creates a regular file; INVALID_HANDLE_VALUE on failure (missing
 // file, folder, FIFO, device or socket, sharing conflict, unknown disposition).
@@ -127,8 +199,12 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
   (void)security;
   (void)attributes;
   (void)templateFile;
-  if (!name || !name[0]) return INVALID_HANDLE_VALUE;
+  if (!name || !name[0]) {
+    LastError = ERROR_INVALID_NAME;
+    return INVALID_HANDLE_VALUE;
+  }
   LastFileName = name;
+  LastError = ERROR_OPEN_FAILED;
   int flags = O_CLOEXEC;
   if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
     flags |= O_RDWR;
@@ -143,10 +219,15 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
     case OPEN_EXISTING: break;
     case OPEN_ALWAYS: flags |= O_CREAT; break;
     case TRUNCATE_EXISTING:
-      if (!(access & GENERIC_WRITE)) return INVALID_HANDLE_VALUE;
+      if (!(access & GENERIC_WRITE)) {
+        LastError = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+      }
       truncate = true;
       break;
-    default: return INVALID_HANDLE_VALUE;
+    default:
+      LastError = ERROR_INVALID_PARAMETER;
+      return INVALID_HANDLE_VALUE;
   }
   std::string path = ResolvePath(name);
   // Opened without blocking: a FIFO or a device would otherwise wait for good
@@ -154,11 +235,20 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
   int fd;
   do fd = open(path.c_str(), flags | O_NONBLOCK, 0666);
   while (fd < 0 && errno == EINTR);
-  if (fd < 0) return INVALID_HANDLE_VALUE;
+  if (fd < 0) {
+    LastError = ErrorOfOpen(errno, path);
+    return INVALID_HANDLE_VALUE;
+  }
   struct stat st;
   // Truncation waits until sharing is known to allow the open.
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ShareConflict(st.st_dev, st.st_ino, access, share) ||
+  const bool known = fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode) || ShareConflict(st.st_dev, st.st_ino, access, share) ||
       fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
+    LastError = !known                    ? ERROR_OPEN_FAILED
+                : S_ISDIR(st.st_mode)     ? ERROR_DIRECTORY
+                : !S_ISREG(st.st_mode)    ? ERROR_BAD_FILE_TYPE
+                : ShareConflict(st.st_dev, st.st_ino, access, share) ? ERROR_SHARING_VIOLATION
+                                          : ERROR_ACCESS_DENIED;
     close(fd);
     return INVALID_HANDLE_VALUE;
   }
@@ -166,6 +256,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWOR
   while (index < Files.files.size() && Files.files[index].fd >= 0) index++;
   if (index == Files.files.size()) Files.files.push_back(KernelFile());
   Files.files[index] = KernelFile{fd, st.st_dev, st.st_ino, access, share};
+  LastError = ERROR_SUCCESS;
   return reinterpret_cast<HANDLE>((index + 1) * 4);
 }
 

@@ -7,6 +7,7 @@
 // there is no display at all (SDL's drivers that show nothing count as none).
 #include <SDL2/SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -124,11 +125,16 @@ bool VideoUp() {
   if (Sdl.tried) return Sdl.up;
   Sdl.tried = true;
   for (const KeyRow& row : KeyRows) Sdl.dikOf[row.scan] = row.dik;
-  // Ctrl-C and SIGTERM keep ending the program.
+  // Ctrl-C and SIGTERM stay with the console control handlers (kernel).
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
   SdlX11KeepErrorsHarmless();
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+  // The video drivers SDL tries on the way complain on standard error (the
+  // Wayland one about XDG_RUNTIME_DIR); what failed is Tessel's to say.
+  KernelQuietBegin();
+  const int started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+  KernelQuietEnd();
+  if (started != 0) return false;
   // Where no window system answers, SDL falls back to a driver that shows
   // nothing: the program would run on where nobody can see it. No display.
   if (!OnWindowSystem()) {
@@ -464,9 +470,13 @@ int32_t BackendMessageBox(HWND owner, const char* caption, const char* text, UIN
     if (pushed >= 0) return pushed;
   }
   if (shown != 0) {
-    // No box can be shown (no display): the user still learns what it said.
-    std::fprintf(stderr, "%s: %s\n", caption, text);
+    // No box can be shown (no display): the user still learns what it said,
+    // on the real standard error.
+    char line[1024];
+    const int n = std::snprintf(line, sizeof line, "%s: %s\n", caption, text);
+    DWORD written = 0;
     std::fflush(stderr);
+    if (n > 0) WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, (DWORD)std::min(n, (int)sizeof line - 1), &written, nullptr);
     return buttons[0].buttonid;
   }
   if ((type & 0xF) == MB_OK) return IDOK;

@@ -18,6 +18,7 @@
 #include <fstream>
 
 #include "app/map.h"
+#include "app/terminal.h"
 #include "app/runner.h"
 #include "platform/headless.h"
 #include "platform/kernel.h"
@@ -164,6 +165,7 @@ struct SharedRun {
   uint32_t layerBlockSize;
   char text1[64], text2[64], text3[64], background[64], layerName[64], tileImage[64];
   char records[32768];
+  char explained[1200];
   SharedPicture last, captured;
 };
 
@@ -329,6 +331,10 @@ void ChildAtExit() {
   s->boxCount = count < 8 ? count : 8;
 }
 
+void ChildExplain(int8_t number) {
+  std::snprintf(Shared->explained, sizeof Shared->explained, "%s", TerminalExplanation(number));
+}
+
 [[noreturn]] void ChildRun(const TestDir& dir, const RunOptions& options) {
   alarm(120);
   if (chdir(dir.path.c_str()) != 0) _exit(99);
@@ -339,6 +345,8 @@ void ChildAtExit() {
   KernelOnExit(ChildAtExit);
   if (options.digest) HeadlessSetMessageBoxHook(DigestAtBox, nullptr);
   if (options.countCells) MapCellDraw = CountingCellDraw;
+  if (options.explain) ErrorExitExplain = ChildExplain;
+  HeadlessSetFailures(options.failures);
   std::vector<std::string> args = options.args;
   args.insert(args.begin(), "tessel");
   std::vector<char*> argv;
@@ -371,6 +379,7 @@ RunResult RunRunner(const TestDir& dir, const RunOptions& options) {
   int32_t frames = s->frameCount < MaxFrames ? s->frameCount : MaxFrames;
   result.frames.assign(s->frames, s->frames + frames);
   for (int32_t i = 0; i < s->boxCount; i++) result.boxes.push_back(s->boxes[i]);
+  result.explained = s->explained;
   result.mapWidth = s->mapWidth;
   result.mapHeight = s->mapHeight;
   result.layerCount = s->layerCount;

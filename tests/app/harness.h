@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/dinput.h"
+
 // Little-endian map file bytes, written in file order.
 struct MapBytes {
   std::vector<uint8_t> bytes;
@@ -73,7 +75,8 @@ struct KeyStep {
   int32_t frames;
 };
 
-constexpr int32_t KeyEsc = 1, KeyUp = 200, KeyLeft = 203, KeyRight = 205, KeyDownArrow = 208;
+constexpr int32_t KeyEsc = DIK_ESCAPE, KeyUp = DIK_UP, KeyLeft = DIK_LEFT, KeyRight = DIK_RIGHT,
+                  KeyDownArrow = DIK_DOWN;
 
 struct RunOptions {
   std::vector<std::string> args;    // after the program name
@@ -86,6 +89,8 @@ struct RunOptions {
   bool countCells = false;          // count the cells each frame draws
   bool faultAtFrame2 = false;       // a processor fault in the second frame's keyboard poll
   bool digest = false;              // record RunResult::records
+  bool explain = false;             // record the terminal's line for the error number
+  uint32_t failures = 0;            // HeadlessFailure bits for the run
 };
 
 struct FrameInfo {
@@ -124,6 +129,7 @@ struct RunResult {
   // message box, whichever comes first: header, layers (cell blocks hashed),
   // tile types and the animated list (hashed), background (options.digest).
   std::string records;
+  std::string explained;            // the terminal's line for the error number (options.explain)
   Picture last, captured;
 };
 

@@ -387,6 +387,9 @@ TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
   // Without a window manager too the box has the keyboard: Return closes it.
   Press("Return");
   ExpectEndsWithZero("missing-map", 10s, "after Return in the box");
+  EXPECT_EQ(Printed("missing-map"),
+            "tessel: error 2: cannot open the map Maps/no-such.map: no such file (maps are looked up in Maps/ of "
+            "the current folder)\n");
 
   // A missing tile image gives a box of the same size with another number: the
   // text shown depends on the error number.
@@ -400,8 +403,33 @@ TEST_F(XvfbTest, MissingMapShowsErrorTwoAndReturnClosesIt) {
   Shot shot5 = Screenshot("missing-tile-box");
   X("xdotool key --window " + box2 + " Return");
   ExpectEndsWithZero("missing-tile", 10s, "after the box");
+  EXPECT_EQ(Printed("missing-tile").rfind("tessel: error 5: cannot load the tile image Tiles/", 0), 0u)
+      << Log("missing-tile");
+  EXPECT_NE(Printed("missing-tile").find(": no such file (tile images are looked up in Tiles/"), std::string::npos)
+      << Log("missing-tile");
   Shell("rm -rf " + tiles);
   EXPECT_GT(Changed(shot, shot5), 0.0) << "the boxes for errors 2 and 5 look the same";
+}
+
+// Ctrl+C and SIGTERM end the run as Escape does: the frame loop ends, the
+// window goes and the screen is given back, exit code 0, at once. The signal
+// is sent only once the map is on the screen, so the frame loop is running.
+TEST_F(XvfbTest, SigintAndSigtermEndTheRunAsEscapeDoes) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    const std::string name = signal == SIGINT ? "sigint" : "sigterm";
+    StartTessel({"demo.map", "1024", "768", "120"}, name);
+    std::string window = ExpectTesselWindow(name);
+    if (window.empty()) return;
+    Shot shown = WaitForMap(name + "-start");
+    ASSERT_GT(Lit(shown), 0.9) << "the map is not on the screen" << Situation();
+    const pid_t pid = tessel_;
+    kill(pid, signal);
+    ExpectEndsWithZero(name, 1000ms, "within a second of " + name);
+    EXPECT_EQ(FindWindow("Tessel", 100ms), "") << "the window is still there";
+    Shot after = Screenshot(name + "-after");
+    EXPECT_LT(Lit(after), 0.01) << "the screen was not given back";
+    EXPECT_EQ(Printed(name), "") << "nothing belongs on standard error";
+  }
 }
 
 // An X error (here: after every window destroyed, a request for it) does not

@@ -110,6 +110,9 @@ TEST(Readme, CommandsWorkAsWrittenOnAFreshCopy) {
   EXPECT_GT(FileSize(Copy + "/build/mymap.png"), 0);
   EXPECT_NE(out.find("tile \"water_1.png\" frames 3"), std::string::npos) << "dump did not print the map";
   EXPECT_NE(out.find("tessel-map 0.1.0"), std::string::npos) << out;
+  // Installed into a prefix, the renderer draws the installed demo; the package is made.
+  EXPECT_GT(FileSize(Copy + "/build/installed.png"), 0);
+  EXPECT_NE(out.find("package-deb: build/tessel_0.1.0_amd64.deb"), std::string::npos) << out;
   std::string demoDiff = Shell("diff -r '" + Source + "/demo' '" + Copy + "/demo' 2>&1", &code);
   EXPECT_EQ(code, 0) << "the README's commands changed demo/:\n" << demoDiff;
 }

@@ -15,6 +15,7 @@
 
 #include "app/map.h"
 #include "app/runner.h"
+#include "platform/dinput.h"
 #include "platform/headless.h"
 #include "platform/kernel.h"
 #include "runtime/runtime.h"
@@ -22,12 +23,6 @@
 
 namespace {
 
-// Scan codes of the key names a script may hold.
-constexpr int32_t KeyEscape = 1;
-constexpr int32_t KeyUp = 200;
-constexpr int32_t KeyLeft = 203;
-constexpr int32_t KeyRight = 205;
-constexpr int32_t KeyDown = 208;
 
 struct RenderStep {
   std::vector<int32_t> keys;
@@ -75,11 +70,11 @@ bool RenderParseCount(const std::string& text, uint64_t* value) {
 }
 
 bool RenderParseKey(const std::string& name, std::vector<int32_t>* keys) {
-  if (name == "right") keys->push_back(KeyRight);
-  else if (name == "left") keys->push_back(KeyLeft);
-  else if (name == "up") keys->push_back(KeyUp);
-  else if (name == "down") keys->push_back(KeyDown);
-  else if (name == "esc") keys->push_back(KeyEscape);
+  if (name == "right") keys->push_back(DIK_RIGHT);
+  else if (name == "left") keys->push_back(DIK_LEFT);
+  else if (name == "up") keys->push_back(DIK_UP);
+  else if (name == "down") keys->push_back(DIK_DOWN);
+  else if (name == "esc") keys->push_back(DIK_ESCAPE);
   else if (name != "none") return false;
   return true;
 }
@@ -123,7 +118,7 @@ void RenderPoll(uint64_t poll, void*) {
     }
     first += step.frames;
   }
-  HeadlessSetKey(KeyEscape, true);
+  HeadlessSetKey(DIK_ESCAPE, true);
 }
 
 // Only counts and traces: the pixels of the last frame are read once, at the end.
