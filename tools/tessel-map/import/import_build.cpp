@@ -4,6 +4,7 @@
 // layers repeat Tiled's drawing order cell by cell. Identical pieces share a
 // tile type; animated pieces get a run of consecutive tile types per frame.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -54,7 +55,8 @@ struct Builder {
   int32_t cols = 0, rows = 0;   // Tessel layer size in cells
   int64_t originX = 0, originY = 0;  // Tiled pixel at Tessel's (0, 0)
 
-  std::map<std::string, KeyedPicture> pictures;  // by path and colour key
+  std::map<std::string, KeyedPicture> pictures;  // by the file itself and colour key
+  int64_t picturePixels = 0;                      // of all pictures, against TiledMaxAllImagePixels
   std::vector<std::string> images;                // piece pixels, by index
   std::unordered_map<std::string, int32_t> imageIndex;
   std::vector<BuildTileType> types;               // tile type t is types[t - 1]
@@ -100,18 +102,33 @@ std::string ContentName(int32_t w, int32_t h, const std::string& rgb) {
 
 // Reads and key-converts an image; warns once per tileset (or image) with half-transparent pixels.
 const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::string& owner) {
-  std::string key = image.source + (image.hasTrans ? "#" + std::to_string(image.trans) : "");
+  // One file named by several paths is decoded once.
+  std::string key = ImportFileKey(image.source) + (image.hasTrans ? "#" + std::to_string(image.trans) : "");
   auto it = b->pictures.find(key);
   if (it != b->pictures.end()) return &it->second;
   std::vector<uint8_t> bytes;
   if (!b->read(image.source, &bytes)) {
-    ImportFail(b->report, owner + ": cannot read the image " + image.source);
+    ImportFail(b->report, owner + ": cannot read the image " + image.source + ": " + ImportReadProblem(errno));
     return nullptr;
   }
   ImportPicture raw;
   std::string problem;
+  int32_t w, h;
+  if (ImportPictureSize(bytes, &w, &h) && w > 0 && h > 0 &&
+      b->picturePixels + (int64_t)w * h > TiledMaxAllImagePixels) {
+    ImportFail(b->report, owner + ": " + image.source + ": the images take more than the importer's bound of " +
+                              std::to_string(TiledMaxAllImagePixels) + " pixels in all");
+    return nullptr;
+  }
   if (!ImportPictureDecode(bytes, &raw, &problem)) {
     ImportFail(b->report, owner + ": " + image.source + ": " + problem);
+    return nullptr;
+  }
+  bytes = std::vector<uint8_t>();
+  b->picturePixels += (int64_t)raw.width * raw.height;
+  if (b->picturePixels > TiledMaxAllImagePixels) {
+    ImportFail(b->report, owner + ": " + image.source + ": the images take more than the importer's bound of " +
+                              std::to_string(TiledMaxAllImagePixels) + " pixels in all");
     return nullptr;
   }
   KeyedPicture p;
@@ -139,12 +156,12 @@ const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::s
   return &b->pictures.emplace(key, std::move(p)).first->second;
 }
 
+// The tileset holding gid: the last whose firstgid is not past it (they are sorted by firstgid).
 const TiledTileset* TilesetOf(const Builder* b, uint32_t gid) {
-  const TiledTileset* found = nullptr;
-  for (const TiledTileset& t : b->map->tilesets) {
-    if (t.firstGid <= gid) found = &t;
-  }
-  return found;
+  const std::vector<TiledTileset>& sets = b->map->tilesets;
+  auto it = std::upper_bound(sets.begin(), sets.end(), gid,
+                             [](uint32_t g, const TiledTileset& t) { return g < t.firstGid; });
+  return it == sets.begin() ? nullptr : &*(it - 1);
 }
 
 const TiledTile* TileRecord(const TiledTileset& t, int32_t id) {
@@ -240,6 +257,13 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
     if (w <= 0 || h <= 0 || w > TiledMaxImageSide || h > TiledMaxImageSide) {
       return ImportFail(b->report, t.where + ": tile " + std::to_string(id) + " has an empty or absurd rectangle");
     }
+    // A rectangle reaching past its image would be made of nothing but transparent pixels.
+    if (tile->x < 0 || tile->y < 0 || (int64_t)tile->x + w > whole->width || (int64_t)tile->y + h > whole->height) {
+      return ImportFail(b->report, t.where + ": tile " + std::to_string(id) + "'s rectangle " +
+                                       std::to_string(w) + "x" + std::to_string(h) + " at " + std::to_string(tile->x) +
+                                       "," + std::to_string(tile->y) + " reaches past its image of " +
+                                       std::to_string(whole->width) + "x" + std::to_string(whole->height));
+    }
     *out = Flip(Crop(*whole, tile->x, tile->y, w, h), flags);
   }
   if (t.gridRenderSize && (out->width != b->gw || out->height != b->gh)) {
@@ -249,9 +273,15 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
   return true;
 }
 
+// The index of a piece's pixels among the images; -1 (after reporting) past TiledMaxPiecePixels.
 int32_t ImageIntern(Builder* b, const std::string& pixels) {
   auto it = b->imageIndex.find(pixels);
   if (it != b->imageIndex.end()) return it->second;
+  if ((int64_t)(b->images.size() + 1) * b->gw * b->gh > TiledMaxPiecePixels) {
+    ImportFail(b->report, b->layerWhere + ": the map's distinct pieces take more than the importer's bound of " +
+                              std::to_string(TiledMaxPiecePixels) + " pixels");
+    return -1;
+  }
   int32_t index = (int32_t)b->images.size();
   b->images.push_back(pixels);
   b->imageIndex.emplace(pixels, index);
@@ -267,6 +297,7 @@ bool TypesFull(Builder* b, size_t more) {
 }
 
 int16_t StillType(Builder* b, int32_t image) {
+  if (image < 0) return 0;
   auto it = b->stillType.find(image);
   if (it != b->stillType.end()) return it->second;
   if (TypesFull(b, 1)) return 0;
@@ -277,6 +308,7 @@ int16_t StillType(Builder* b, int32_t image) {
 }
 
 int16_t RunType(Builder* b, const std::vector<int32_t>& frames) {
+  if (std::find(frames.begin(), frames.end(), -1) != frames.end()) return 0;
   auto it = b->runType.find(frames);
   if (it != b->runType.end()) return it->second;
   if (TypesFull(b, frames.size())) return 0;
@@ -382,6 +414,10 @@ bool Pieces(Builder* b, const std::vector<const KeyedPicture*>& frames, const st
     minC = std::min(minC, FloorDiv(px + x0, b->gw));
     maxC = std::max(maxC, FloorDiv(px + x1, b->gw));
   }
+  if (minR != INT64_MAX && (maxR - minR + 1) * (maxC - minC + 1) > TiledMaxDrawCells) {
+    return ImportFail(b->report, b->layerWhere + ": a tile or object covers more than the importer's bound of " +
+                                     std::to_string(TiledMaxDrawCells) + " cells");
+  }
   std::string piece;
   std::vector<int32_t> run;
   for (int64_t r = minR; r <= maxR; r++) {
@@ -425,8 +461,8 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
   std::string key = std::to_string(raw) + "/" + std::to_string(leftSub) + "/" + std::to_string(bottomSub) + "/" +
                     std::to_string(w) + "x" + std::to_string(h);
   auto cached = b->drawCache.find(key);
-  std::vector<CachedPiece> pieces;
   if (cached == b->drawCache.end()) {
+    std::vector<CachedPiece> pieces;
     const TiledTile* record = TileRecord(*t, id);
     std::vector<TiledFrame> frames;
     if (record && !record->animation.empty()) frames = record->animation;
@@ -453,8 +489,14 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
       repeat.assign(frames.size(), 1);
     }
     std::vector<KeyedPicture> pictures(frames.size());
+    int64_t pixels = 0;
     for (size_t k = 0; k < frames.size(); k++) {
       if (!TilePicture(b, *t, frames[k].tileId, flags, &pictures[k])) return false;
+      pixels += w > 0 && h > 0 ? (int64_t)w * h : (int64_t)pictures[k].width * pictures[k].height;
+      if (pixels > TiledMaxDrawPixels) {
+        return ImportFail(b->report, b->layerWhere + ": a tile or object with its frames takes more than the "
+                                         "importer's bound of " + std::to_string(TiledMaxDrawPixels) + " pixels");
+      }
       if (w > 0 && h > 0 && (pictures[k].width != w || pictures[k].height != h)) {
         pictures[k] = Scale(pictures[k], w, h);
       }
@@ -469,12 +511,10 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
     }
     // Pieces relative to cell (0, 0) for a draw whose bottom-left lies at (leftSub, bottomSub) in it.
     if (!Pieces(b, steps, stepY, leftSub, bottomSub, &pieces)) return false;
-    b->drawCache.emplace(key, pieces);
-  } else {
-    pieces = cached->second;
+    cached = b->drawCache.emplace(key, std::move(pieces)).first;
   }
   int64_t baseC = FloorDiv(left, b->gw), baseR = FloorDiv(bottom, b->gh);
-  for (const CachedPiece& p : pieces) {
+  for (const CachedPiece& p : cached->second) {
     if (!Place(b, baseC + p.dc, baseR + p.dr, p.type)) return false;
   }
   return true;
@@ -587,6 +627,11 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
   // A fixed image under everything else is Tessel's background image.
   if (!b->anyDraw && s.parallaxX == 0 && s.parallaxY == 0 && !layer.repeatX && !layer.repeatY &&
       b->backgroundImage.empty()) {
+    if (mapW * mapH > TiledMaxBackgroundPixels) {
+      return ImportFail(b->report, b->layerWhere + ": a background image of " + std::to_string(mapW) + "x" +
+                                       std::to_string(mapH) + " pixels is past the importer's bound of " +
+                                       std::to_string(TiledMaxBackgroundPixels) + " pixels");
+    }
     uint32_t bg = b->map->hasBackground ? b->map->background : 0;
     std::string rgb((size_t)mapW * mapH * 3, '\0');
     for (size_t i = 0; i < rgb.size(); i += 3) {
@@ -839,10 +884,16 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   }
   int64_t left = 0, top = 0, right = 0, bottom = 0;
   OffsetMargins(map.layers, 0, 0, &left, &top, &right, &bottom);
-  int64_t pixelsW = cellsW * b->gw + left + right, pixelsH = cellsH * b->gh + top + bottom;
-  if (left > INT32_MAX || top > INT32_MAX || right > INT32_MAX || bottom > INT32_MAX || pixelsW > INT32_MAX ||
-      pixelsH > INT32_MAX || (pixelsW / b->gw + 1) * (pixelsH / b->gh + 1) > TiledMaxLayerCells) {
-    return ImportFail(report, "the layer offsets reach too far past the map");
+  // Offsets are held within a pixel count a map can have, so the sums below cannot wrap.
+  int64_t reach = std::max(std::max(left, right), std::max(top, bottom));
+  int64_t pixelsW = cellsW * b->gw + std::min<int64_t>(left, INT32_MAX) + std::min<int64_t>(right, INT32_MAX);
+  int64_t pixelsH = cellsH * b->gh + std::min<int64_t>(top, INT32_MAX) + std::min<int64_t>(bottom, INT32_MAX);
+  int64_t grownCols = (pixelsW + b->gw - 1) / b->gw, grownRows = (pixelsH + b->gh - 1) / b->gh;
+  if (reach > INT32_MAX || pixelsW > INT32_MAX || pixelsH > INT32_MAX || grownCols * grownRows > TiledMaxLayerCells) {
+    return ImportFail(report, "the layer offsets (up to " + std::to_string(reach) + " pixels) grow the map to " +
+                                  std::to_string(grownCols) + "x" + std::to_string(grownRows) +
+                                  " cells, past the importer's bound of " + std::to_string(TiledMaxLayerCells) +
+                                  " cells");
   }
   b->originX -= left;
   b->originY -= top;
@@ -852,7 +903,9 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   result->mapHeight = (int32_t)pixelsH;
   for (size_t k = 1; k < map.tilesets.size(); k++) {
     if (map.tilesets[k].firstGid <= map.tilesets[k - 1].firstGid) {
-      return ImportFail(report, map.tilesets[k].where + ": a second tileset with firstgid " +
+      const TiledTileset& t = map.tilesets[k];
+      return ImportFail(report, (t.firstGidWhere.empty() ? t.where : t.firstGidWhere) +
+                                    ": a second tileset with firstgid " +
                                     std::to_string(map.tilesets[k].firstGid));
     }
   }
