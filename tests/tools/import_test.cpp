@@ -293,7 +293,7 @@ TEST(ImportReaders, BadInputNamesWhatAndWhere) {
       {"{\"orientation\": \"orthogonal\",\n \"width\": 2,\n \"height\": [}", "line 3: damaged JSON"},
       {"{\"orientation\":\"hexagonal\"}", "hexagonal maps cannot be imported: only orthogonal maps"},
       {"{\"orientation\":\"orthogonal\",\"width\":1,\"height\":1,\"tilewidth\":8,\"tileheight\":\"8\",\"layers\":[]}",
-       "\"tileheight\" is not a number"},
+       "\"tileheight\" is not a whole number"},
       {"{\"orientation\":\"orthogonal\",\"width\":1,\"height\":1,\"tilewidth\":8,\"tileheight\":8,\"layers\":"
        "[{\"type\":\"tilelayer\",\"name\":\"a\",\"width\":1,\"height\":1,\"data\":\"!!\"}]}",
        "layer \"a\": bad base64 data"},
@@ -566,6 +566,7 @@ TEST_F(ImportRunTest, WritesTheMapAndSharedImagesOrNothingAtAll) {
   EXPECT_EQ(Count("Tiles"), 4);
   // A second map with the same pieces adds no image and no clash.
   args.name = "again";
+  args.named = true;
   out.clear();
   ASSERT_EQ(ImportRun(args, &out, &err), 0) << err;
   EXPECT_NE(out.find("(0 new"), std::string::npos) << out;
@@ -580,7 +581,7 @@ TEST_F(ImportRunTest, WritesTheMapAndSharedImagesOrNothingAtAll) {
                                   CsvLayer("a", 2, 1, "1,2"))));
   args.source = dir_ + "/b.tmx";
   args.dir = dir_ + "/out";
-  args.name = "";
+  args.named = false;
   err.clear();
   EXPECT_EQ(ImportRun(args, &out, &err), 2);
   EXPECT_EQ(err.rfind(args.source + ": error: ", 0), 0u) << err;

@@ -114,7 +114,7 @@ const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::s
   ImportPicture raw;
   std::string problem;
   int32_t w, h;
-  if (ImportPictureSize(bytes, &w, &h) && w > 0 && h > 0 &&
+  if (ImportPictureSize(bytes, &w, &h) && w > 0 && h > 0 && (int64_t)w * h <= TiledMaxImagePixels &&
       b->picturePixels + (int64_t)w * h > TiledMaxAllImagePixels) {
     ImportFail(b->report, owner + ": " + image.source + ": the images take more than the importer's bound of " +
                               std::to_string(TiledMaxAllImagePixels) + " pixels in all");
