@@ -1,11 +1,13 @@
-// Images of the importer: tileset images read with stb_image (PNG, GIF, BMP,
-// JPEG) into RGBA, sized before they are decoded; tile images written as 8-bit
+// Images of the importer: tileset images read into RGBA, sized before they
+// are decoded: PNG with libpng straight into the picture (no second copy of a
+// large image), GIF, BMP and JPEG with stb_image; tile images written as 8-bit
 // RGB PNG with libpng into memory.
 #include <png.h>
 #include <stb_image.h>
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 
 #include "tools/tessel-map/import/tiled.h"
@@ -22,6 +24,66 @@ uint32_t LittleEndian(const std::vector<uint8_t>& b, size_t at, int bytes) {
   uint32_t v = 0;
   for (int i = bytes - 1; i >= 0; i--) v = v << 8 | b[at + (size_t)i];
   return v;
+}
+
+struct PngSource {
+  const uint8_t* data;
+  size_t size, at;
+  char message[160];
+};
+
+void PngReadBytes(png_structp png, png_bytep out, png_size_t length) {
+  PngSource* s = (PngSource*)png_get_io_ptr(png);
+  if (length > s->size - s->at) png_error(png, "the file ends inside the image");
+  std::memcpy(out, s->data + s->at, length);
+  s->at += length;
+}
+
+// libpng's errors end the decode with their text kept for the message; its warnings are not printed.
+void PngReadError(png_structp png, png_const_charp text) {
+  PngSource* s = (PngSource*)png_get_error_ptr(png);
+  std::snprintf(s->message, sizeof s->message, "%s", text);
+  png_longjmp(png, 1);
+}
+
+void PngReadWarning(png_structp, png_const_charp) {}
+
+// Decodes a PNG whose size is within the bounds into 8-bit RGBA, as stb_image would.
+bool PngDecode(const std::vector<uint8_t>& bytes, ImportPicture* picture, std::string* problem) {
+  PngSource source{bytes.data(), bytes.size(), 0, {0}};
+  png_structp r = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, PngReadError, PngReadWarning);
+  if (!r) {
+    *problem = "out of memory";
+    return false;
+  }
+  png_infop info = png_create_info_struct(r);
+  std::vector<png_bytep> rows;
+  if (!info || setjmp(png_jmpbuf(r))) {
+    png_destroy_read_struct(&r, info ? &info : nullptr, nullptr);
+    picture->rgba = std::vector<uint8_t>();
+    *problem = std::string("damaged image (") + (source.message[0] ? source.message : "out of memory") + ")";
+    return false;
+  }
+  png_set_read_fn(r, &source, PngReadBytes);
+  png_set_user_limits(r, TiledMaxImageSide, TiledMaxImageSide);
+  png_read_info(r, info);
+  png_uint_32 w = png_get_image_width(r, info), h = png_get_image_height(r, info);
+  if ((int64_t)w * h > TiledMaxImagePixels) png_error(r, "past the importer's bound");
+  png_set_expand(r);
+  png_set_strip_16(r);
+  png_set_gray_to_rgb(r);
+  png_set_add_alpha(r, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(r);
+  png_read_update_info(r, info);
+  if (png_get_rowbytes(r, info) != (size_t)w * 4) png_error(r, "unexpected row layout");
+  picture->width = (int32_t)w;
+  picture->height = (int32_t)h;
+  picture->rgba.resize((size_t)w * h * 4);
+  rows.resize(h);
+  for (png_uint_32 y = 0; y < h; y++) rows[y] = &picture->rgba[(size_t)y * w * 4];
+  png_read_image(r, rows.data());
+  png_destroy_read_struct(&r, &info, nullptr);
+  return true;
 }
 
 // Sizes past INT32_MAX are held at it, so the bounds refuse them.
@@ -95,6 +157,7 @@ bool ImportPictureDecode(const std::vector<uint8_t>& bytes, ImportPicture* pictu
   // The header's own size first: the decoder refuses large images as of no known type.
   int32_t declaredW, declaredH;
   if (ImportPictureSize(bytes, &declaredW, &declaredH) && !bounded(declaredW, declaredH)) return false;
+  if (bytes.size() >= 8 && png_sig_cmp(bytes.data(), 0, 8) == 0) return PngDecode(bytes, picture, problem);
   if (!stbi_info_from_memory(bytes.data(), (int)bytes.size(), &w, &h, &channels)) {
     *problem = std::string("not a readable PNG, GIF, BMP or JPEG image (") + stbi_failure_reason() + ")";
     return false;

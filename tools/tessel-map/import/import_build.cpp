@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <tuple>
 #include <unordered_map>
 
 #include "tools/tessel-map/import/tiled.h"
@@ -63,7 +64,8 @@ struct Builder {
   std::unordered_map<int32_t, int16_t> stillType;  // image index -> tile type
   std::map<std::vector<int32_t>, int16_t> runType;  // frame images -> first tile type
   std::vector<BuildBand> bands;
-  std::map<std::string, std::vector<CachedPiece>> drawCache;
+  // By cell value, position within the base cell and drawn size: numbers, not text, for a key built per cell.
+  std::map<std::tuple<uint32_t, int64_t, int64_t, int32_t, int32_t>, std::vector<CachedPiece>> drawCache;
   std::map<int32_t, int64_t> durations;  // frame duration -> how often
   bool anyDraw = false;
   std::string backgroundImage;  // pixels of a fixed background (rgb), "" for none
@@ -458,8 +460,7 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
   bottom += t->offsetY;
   int64_t leftSub = left - FloorDiv(left, b->gw) * b->gw;
   int64_t bottomSub = bottom - FloorDiv(bottom, b->gh) * b->gh;
-  std::string key = std::to_string(raw) + "/" + std::to_string(leftSub) + "/" + std::to_string(bottomSub) + "/" +
-                    std::to_string(w) + "x" + std::to_string(h);
+  auto key = std::make_tuple(raw, leftSub, bottomSub, w, h);
   auto cached = b->drawCache.find(key);
   if (cached == b->drawCache.end()) {
     std::vector<CachedPiece> pieces;
@@ -916,6 +917,10 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   }
   Durations(b);
   if (!DrawLayers(b, map.layers, LeafState(), 0)) return false;
+  // What only drawing needed goes before the map is written beside the layers.
+  b->pictures.clear();
+  b->drawCache.clear();
+  b->imageIndex.clear();
 
   // Tile images.
   std::vector<std::string> names(b->images.size());
@@ -926,6 +931,7 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
     image.width = b->gw;
     image.height = b->gh;
     image.rgb.assign(b->images[k].begin(), b->images[k].end());
+    std::string().swap(b->images[k]);
     result->images.push_back(std::move(image));
   }
   std::string background;
@@ -940,6 +946,7 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
     image.width = result->mapWidth;
     image.height = result->mapHeight;
     image.rgb.assign(b->backgroundImage.begin(), b->backgroundImage.end());
+    std::string().swap(b->backgroundImage);
     background = image.name;
     result->images.push_back(std::move(image));
     result->background = true;
