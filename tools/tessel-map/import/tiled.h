@@ -30,8 +30,8 @@ constexpr int64_t ImportMaxFileBytes = 32 << 20;         // one file read whole;
 constexpr int64_t TiledMaxTreeBytes = 256 << 20;         // the parsed XML or JSON of one import
 constexpr int64_t TiledMaxAllImagePixels = 1 << 26;      // all decoded images together
 constexpr int64_t TiledMaxBackgroundPixels = 1 << 25;    // a fixed image layer made the background
-constexpr int64_t TiledMaxPiecePixels = 1 << 24;         // the distinct grid pieces of all tile types
-constexpr int64_t TiledMaxDrawPixels = 1 << 26;          // one drawn tile or object, all frames together
+constexpr int64_t TiledMaxPiecePixels = 1 << 25;         // the distinct grid pieces of all tile types
+constexpr int64_t TiledMaxDrawPixels = 1 << 25;          // one drawn tile or object, all frames together
 constexpr int64_t TiledMaxDrawCells = 1 << 22;           // grid cells one drawn tile or object covers
 // Bytes the parsed XML and JSON trees alive now take, against TiledMaxTreeBytes.
 inline int64_t TiledTreeBytes = 0;
