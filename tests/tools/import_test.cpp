@@ -266,6 +266,45 @@ TEST(ImportData, CompressedDataIsBoundedByTheLayer) {
   EXPECT_LE(out.size(), 4000u + (1 << 16));
 }
 
+TEST(ImportNumbers, OneRuleForWholeAndRealNumbers) {
+  // text, whole within int32 (and its value), real (and its value).
+  struct Case {
+    const char* text;
+    bool whole;
+    int64_t value;
+    bool real;
+    double number;
+  };
+  const Case cases[] = {
+      {"0", true, 0, true, 0},          {"-12", true, -12, true, -12},
+      {"007", true, 7, true, 7},        {"2147483647", true, 2147483647, true, 2147483647.0},
+      {"-2147483648", true, -2147483648LL, true, -2147483648.0},
+      {"2147483648", false, 0, true, 2147483648.0},
+      {"1e1", false, 0, true, 10},      {"2.5E-1", false, 0, true, 0.25},
+      {"1.5", false, 0, true, 1.5},     {"0x10", false, 0, false, 0},
+      {"+3", false, 0, false, 0},       {" 4", false, 0, false, 0},
+      {"4 ", false, 0, false, 0},       {"", false, 0, false, 0},
+      {"-", false, 0, false, 0},        {"1.", false, 0, false, 0},
+      {".5", false, 0, false, 0},       {"1e", false, 0, false, 0},
+      {"inf", false, 0, false, 0},      {"nan", false, 0, false, 0},
+      {"1e999", false, 0, false, 0},    {"99999999999999999999999", false, 0, true, 1e23},
+      {"-99999999999999999999999999999999", false, 0, true, -1e32},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int64_t whole = -1;
+    double real = -1;
+    EXPECT_EQ(TiledWhole(c.text, INT32_MIN, INT32_MAX, &whole), c.whole);
+    if (c.whole) {
+      EXPECT_EQ(whole, c.value);
+    }
+    EXPECT_EQ(TiledReal(c.text, &real), c.real);
+    if (c.real) {
+      EXPECT_DOUBLE_EQ(real, c.number);
+    }
+  }
+}
+
 TEST(ImportReaders, BadInputNamesWhatAndWhere) {
   struct Case {
     std::string text, error;

@@ -171,7 +171,7 @@ TEST_F(TiledHostileTest, HostileFilesEndQuicklyInBoundedMemoryAndLeaveTheFolderA
                                       "<chunk x=\"1e1\" y=\"0\" width=\"1\" height=\"1\">1</chunk></data></layer>\n",
                                       "infinite=\"1\""));
                    }, 2, {"x=\"1e1\"", "whole number"}, {}});
-  for (const char* spelling : {"1e1", "0x10", "1.5", "+3", " 4", "99999999999"}) {
+  for (const char* spelling : {"1e1", "0x10", "1.5", "+3", " 4", "99999999999", "-99999999999999999999999"}) {
     cases.push_back({std::string("a layer width of \"") + spelling + "\"", [&, spelling] {
                        std::string map = Map(LayerXml("g", 8, 8, cells_, "csv"));
                        map.replace(map.find("width=\"8\" height=\"8\">"), 9, std::string("width=\"") + spelling + "\"");

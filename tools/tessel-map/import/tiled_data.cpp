@@ -144,7 +144,7 @@ bool TiledWhole(const char* text, int64_t lo, int64_t hi, int64_t* value) {
   // Held at a little past every bound, so overlong digits cannot wrap.
   const int64_t cap = (int64_t)1 << 62;
   int64_t v = 0;
-  for (; *s >= '0' && *s <= '9'; s++) v = std::min(cap, v * 10 + (*s - '0'));
+  for (; *s >= '0' && *s <= '9'; s++) v = v >= cap / 10 ? cap : v * 10 + (*s - '0');
   if (*s != 0) return false;
   if (negative) v = -v;
   if (v < lo || v > hi) return false;
