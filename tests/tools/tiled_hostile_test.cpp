@@ -298,6 +298,13 @@ TEST_F(TiledHostileTest, HostileFilesEndQuicklyInBoundedMemoryAndLeaveTheFolderA
                      return Write("layers.tmx", Map(layers));
                    }, 0, {}, {}});
 
+  cases.push_back({"a repeated image over 16 million cells of 1 pixel", [&] {
+                     Spit(dir_ + "/clear.png", ClearPng(4096, 4096));
+                     return Write("repeat.tmx", MapXml(4096, 4096, 1, 1,
+                                                       "<imagelayer name=\"r\" repeatx=\"1\" repeaty=\"1\"><image "
+                                                       "source=\"clear.png\"/></imagelayer>\n"));
+                   }, 0, {}, {}});
+
   // A failed import takes back what it made.
   cases.push_back({"Maps/NAME is a folder", [&] {
                      mkdir((out_ + "/Maps/folder").c_str(), 0755);

@@ -657,19 +657,38 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
   if ((layer.repeatX || layer.repeatY) && mapW * mapH > ((int64_t)1 << 28)) {
     ImportWarn(b->report, b->layerWhere + ": repeated images on maps of more than 268435456 pixels are drawn once");
   } else if (layer.repeatX || layer.repeatY) {
-    // Every cell's piece depends only on where the cell falls within the repeated image.
-    std::map<std::pair<int64_t, int64_t>, int16_t> phases;
-    std::string piece;
+    // Every cell's piece depends only on where its column falls across the
+    // repeated image and its row down it. The phases are numbered per column
+    // and per row, and a table of the pairs keeps each piece's tile type (0: not
+    // made yet, -1: nothing drawn): at most two bytes a cell, however many differ.
+    std::vector<int32_t> colPhase((size_t)b->cols, -1), rowPhase((size_t)b->rows, -1);
+    std::vector<int64_t> pxs, pys;
+    std::map<int64_t, int32_t> pxIndex, pyIndex;
+    for (int64_t c = 0; c < b->cols; c++) {
+      int64_t left = c * b->gw - x0;
+      if (!layer.repeatX && (left + b->gw <= 0 || left >= p->width)) continue;
+      int64_t px = layer.repeatX ? left - FloorDiv(left, p->width) * p->width : left;
+      auto it = pxIndex.emplace(px, (int32_t)pxs.size()).first;
+      if (it->second == (int32_t)pxs.size()) pxs.push_back(px);
+      colPhase[(size_t)c] = it->second;
+    }
     for (int64_t r = 0; r < b->rows; r++) {
       int64_t top = r * b->gh - y0;
       if (!layer.repeatY && (top + b->gh <= 0 || top >= p->height)) continue;
       int64_t py = layer.repeatY ? top - FloorDiv(top, p->height) * p->height : top;
+      auto it = pyIndex.emplace(py, (int32_t)pys.size()).first;
+      if (it->second == (int32_t)pys.size()) pys.push_back(py);
+      rowPhase[(size_t)r] = it->second;
+    }
+    std::vector<int16_t> phases(pxs.size() * pys.size(), 0);
+    std::string piece;
+    for (int64_t r = 0; r < b->rows; r++) {
+      if (rowPhase[(size_t)r] < 0) continue;
       for (int64_t c = 0; c < b->cols; c++) {
-        int64_t left = c * b->gw - x0;
-        if (!layer.repeatX && (left + b->gw <= 0 || left >= p->width)) continue;
-        int64_t px = layer.repeatX ? left - FloorDiv(left, p->width) * p->width : left;
-        auto it = phases.find({px, py});
-        if (it == phases.end()) {
+        if (colPhase[(size_t)c] < 0) continue;
+        int16_t& type = phases[(size_t)rowPhase[(size_t)r] * pxs.size() + (size_t)colPhase[(size_t)c]];
+        if (type == 0) {
+          int64_t px = pxs[(size_t)colPhase[(size_t)c]], py = pys[(size_t)rowPhase[(size_t)r]];
           // The cell's piece: the image laid from (-px, -py) and repeated on the axes that repeat.
           piece.assign((size_t)b->gw * b->gh * 3, '\0');
           bool any = false;
@@ -687,11 +706,10 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
               any = true;
             }
           }
-          int16_t type = any ? StillType(b, ImageIntern(b, piece)) : -1;
+          type = any ? StillType(b, ImageIntern(b, piece)) : -1;
           if (type == 0) return false;
-          it = phases.emplace(std::make_pair(px, py), type).first;
         }
-        if (it->second > 0 && !Place(b, c, r, it->second)) return false;
+        if (type > 0 && !Place(b, c, r, type)) return false;
       }
     }
     return true;
