@@ -56,15 +56,42 @@ std::string PngChunk(const std::string& type, const std::string& data) {
   return out;
 }
 
-// A fully transparent RGBA PNG of any size, a few KB however large: its
-// rows (a filter byte and zeros) are compressed as they are made.
-std::string ClearPng(uint32_t width, uint32_t height, bool pixels = true) {
+// Rows of one RGBA pixel value, zlib-compressed as they are made.
+std::string SolidRows(uint32_t width, uint32_t height, uint32_t rgba) {
+  std::string row(1, '\0');
+  for (uint32_t x = 0; x < width; x++) {
+    for (int i = 3; i >= 0; i--) row += (char)(rgba >> (8 * i));
+  }
+  z_stream z;
+  std::memset(&z, 0, sizeof z);
+  deflateInit(&z, 1);
+  std::string out;
+  std::vector<unsigned char> buffer(1 << 16);
+  for (uint32_t y = 0; y <= height; y++) {
+    z.next_in = (Bytef*)row.data();
+    z.avail_in = y < height ? (uInt)row.size() : 0;
+    int flush = y < height ? Z_NO_FLUSH : Z_FINISH;
+    int rc;
+    do {
+      z.next_out = buffer.data();
+      z.avail_out = (uInt)buffer.size();
+      rc = deflate(&z, flush);
+      out.append((const char*)buffer.data(), buffer.size() - z.avail_out);
+    } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+  }
+  deflateEnd(&z);
+  return out;
+}
+
+// An RGBA PNG of one colour (transparent unless given) of any size, a few KB
+// however large; with pixels false, only its header says how large.
+std::string ClearPng(uint32_t width, uint32_t height, bool pixels = true, uint32_t rgba = 0) {
   std::string header;
   for (uint32_t v : {width, height}) {
     for (int i = 3; i >= 0; i--) header += (char)(v >> (8 * i));
   }
   header += std::string("\x08\x06\x00\x00\x00", 5);
-  std::string data = pixels ? CompressZeros((size_t)(1 + 4 * (size_t)width) * height, "zlib") : "";
+  std::string data = pixels ? SolidRows(width, height, rgba) : "";
   return std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", header) + PngChunk("IDAT", data) +
          PngChunk("IEND", "");
 }
@@ -304,6 +331,20 @@ TEST_F(TiledHostileTest, HostileFilesEndQuicklyInBoundedMemoryAndLeaveTheFolderA
                                                        "<imagelayer name=\"r\" repeatx=\"1\" repeaty=\"1\"><image "
                                                        "source=\"clear.png\"/></imagelayer>\n"));
                    }, 0, {}, {}});
+
+  cases.push_back({"100000 tile objects of 2048 pixels beside the map", [&] {
+                     Spit(dir_ + "/solid.png", ClearPng(2048, 2048, true, 0x102030FF));
+                     std::string objects = "<objectgroup name=\"things\">\n";
+                     for (int i = 0; i < 100000; i++) {
+                       objects += "<object gid=\"1\" x=\"" + std::to_string(-4096 - (i % 50) * 16) + "\" y=\"" +
+                                  std::to_string(2048 + (i % 64) * 16) + "\"/>\n";
+                     }
+                     return Write("beside.tmx", MapXml(64, 64, 16, 16,
+                                                       "<tileset firstgid=\"1\" name=\"c\" tilewidth=\"2048\" "
+                                                       "tileheight=\"2048\"><tile id=\"0\"><image "
+                                                       "source=\"solid.png\"/></tile></tileset>\n" +
+                                                           objects + "</objectgroup>\n"));
+                   }, 2, {"bound of 268435456 cells"}, {}});
 
   // A failed import takes back what it made.
   cases.push_back({"Maps/NAME is a folder", [&] {

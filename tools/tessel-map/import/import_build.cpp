@@ -67,6 +67,9 @@ struct Builder {
   // By cell value, position within the base cell and drawn size: numbers, not text, for a key built per cell.
   std::map<std::tuple<uint32_t, int64_t, int64_t, int32_t, int32_t>, std::vector<CachedPiece>> drawCache;
   std::map<int32_t, int64_t> durations;  // frame duration -> how often
+  int64_t pieceVisits = 0;  // pieces of all draws in the map's rows, against TiledMaxPieceVisits
+  // A tile object's tile as drawn unscaled: by tileset, tile and flips.
+  std::map<std::tuple<uint32_t, uint32_t, uint32_t>, std::pair<int32_t, int32_t>> tileSizes;
   bool anyDraw = false;
   std::string backgroundImage;  // pixels of a fixed background (rgb), "" for none
   std::string layerWhere;        // the source layer being drawn, for messages
@@ -515,8 +518,20 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
     cached = b->drawCache.emplace(key, std::move(pieces)).first;
   }
   int64_t baseC = FloorDiv(left, b->gw), baseR = FloorDiv(bottom, b->gh);
-  for (const CachedPiece& p : cached->second) {
-    if (!Place(b, baseC + p.dc, baseR + p.dr, p.type)) return false;
+  // The pieces are in row order: only those in the map's rows are visited,
+  // and the visits of all draws are bounded, so objects repeated far off the
+  // map cost nothing and large ones beside it cannot add up to hours.
+  const std::vector<CachedPiece>& pieces = cached->second;
+  auto rowBefore = [](const CachedPiece& p, int64_t row) { return p.dr < row; };
+  auto first = std::lower_bound(pieces.begin(), pieces.end(), -baseR, rowBefore);
+  auto last = std::lower_bound(first, pieces.end(), (int64_t)b->rows - baseR, rowBefore);
+  b->pieceVisits += last - first;
+  if (b->pieceVisits > TiledMaxPieceVisits) {
+    return ImportFail(b->report, b->layerWhere + ": the tiles and objects cover more than the importer's bound of " +
+                                     std::to_string(TiledMaxPieceVisits) + " cells in all");
+  }
+  for (auto p = first; p != last; ++p) {
+    if (!Place(b, baseC + p->dc, baseR + p->dr, p->type)) return false;
   }
   return true;
 }
@@ -592,10 +607,18 @@ bool DrawObjectLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy
       w = (int32_t)Round(o->width);
       h = (int32_t)Round(o->height);
     }
-    KeyedPicture probe;
-    if (!TilePicture(b, *t, (int32_t)(gid - t->firstGid), o->gid & (TiledFlipH | TiledFlipV | TiledFlipD), &probe)) {
-      return false;
+    // The tile's own size, found once per tile and flip: objects may repeat a large tile many times.
+    uint32_t flips = o->gid & (TiledFlipH | TiledFlipV | TiledFlipD);
+    auto sizeKey = std::make_tuple(t->firstGid, gid - t->firstGid, flips);
+    auto known = b->tileSizes.find(sizeKey);
+    if (known == b->tileSizes.end()) {
+      KeyedPicture picture;
+      if (!TilePicture(b, *t, (int32_t)(gid - t->firstGid), flips, &picture)) return false;
+      known = b->tileSizes.emplace(sizeKey, std::make_pair(picture.width, picture.height)).first;
     }
+    struct {
+      int32_t width, height;
+    } probe = {known->second.first, known->second.second};
     if (w == 0 || (probe.width == w && probe.height == h)) {
       w = h = 0;
     } else {

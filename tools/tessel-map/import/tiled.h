@@ -33,6 +33,7 @@ constexpr int64_t TiledMaxBackgroundPixels = 1 << 25;    // a fixed image layer 
 constexpr int64_t TiledMaxPiecePixels = 1 << 25;         // the distinct grid pieces of all tile types
 constexpr int64_t TiledMaxDrawPixels = 1 << 25;          // one drawn tile or object, all frames together
 constexpr int64_t TiledMaxDrawCells = 1 << 22;           // grid cells one drawn tile or object covers
+constexpr int64_t TiledMaxPieceVisits = 1 << 28;         // grid cells all draws together cover in the map's rows
 // Bytes the parsed XML and JSON trees alive now take, against TiledMaxTreeBytes.
 inline int64_t TiledTreeBytes = 0;
 

@@ -47,16 +47,17 @@ bool JsonFail(const JsonFile& f, const std::string& where, const std::string& te
   return ImportFail(f.report, (w.empty() ? "" : w + ": ") + text);
 }
 
-// What a parsed value takes in memory, near enough: the value itself, a map
-// node per object member, a container per array or object, and its text.
+// What a parsed value takes in memory, near enough, allocator overhead and
+// the room vectors grow into counted: the value itself, a map node per object
+// member, a container per array or object (and the parser's stack), its text.
 int64_t JsonCost(nlohmann::detail::parse_event_t event, const Json& parsed) {
   using Event = nlohmann::detail::parse_event_t;
   switch (event) {
     case Event::object_start:
     case Event::array_start:
-      return 64;
+      return 128;
     case Event::key:
-      return 96 + (int64_t)(parsed.is_string() ? parsed.get_ref<const std::string&>().size() : 0);
+      return 128 + (int64_t)(parsed.is_string() ? parsed.get_ref<const std::string&>().size() : 0);
     case Event::value:
       return 32 + (int64_t)(parsed.is_string() ? parsed.get_ref<const std::string&>().size() : 0);
     default:
