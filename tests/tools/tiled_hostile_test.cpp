@@ -439,5 +439,18 @@ TEST_F(TiledHostileTest, TemporaryFilesOfDeadImportsAreRemovedByTheNext) {
   EXPECT_EQ(access(live.c_str(), F_OK), 0);
 }
 
+TEST_F(TiledHostileTest, BuildAndDumpReadOnlyRegularFiles) {
+  mkfifo((dir_ + "/fifo").c_str(), 0644);
+  const std::string tool = std::string(TESSEL_BINARY_DIR) + "/tessel-map ";
+  for (const std::string& command : {"build " + Quote(dir_ + "/fifo") + " -o " + Quote(dir_ + "/x"),
+                                     std::string("build /dev/zero -o ") + Quote(dir_ + "/x"),
+                                     "dump " + Quote(dir_ + "/fifo"), std::string("dump /dev/zero")}) {
+    ToolRun run = Shell(tool + command);
+    EXPECT_EQ(run.code, 2) << command;
+    EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << command << "\n" << run.err;
+    EXPECT_LT(run.seconds, kSeconds * kSlower) << command;
+  }
+}
+
 }  // namespace
 }  // namespace tiled
