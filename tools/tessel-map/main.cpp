@@ -34,6 +34,17 @@ void MapToolOutOfMemory() {
   std::_Exit(2);
 }
 
+// build and dump read regular files only, whole, up to this size.
+constexpr int64_t MapToolMaxFileBytes = (int64_t)1 << 30;
+
+bool MapToolRead(const char* path, std::vector<uint8_t>* bytes) {
+  if (ImportReadDiskUpTo(path, MapToolMaxFileBytes, bytes)) return true;
+  int err = errno;
+  std::string why = err == EFBIG ? "larger than " + std::to_string(MapToolMaxFileBytes) + " bytes" : ImportReadProblem(err);
+  std::fprintf(stderr, "tessel-map: cannot read %s: %s\n", ImportPrintable(path).c_str(), why.c_str());
+  return false;
+}
+
 int MapToolUsage() {
   std::fputs(MapToolUsageText, stderr);
   return 2;
@@ -41,11 +52,7 @@ int MapToolUsage() {
 
 int MapToolBuild(const char* source, const char* output) {
   std::vector<uint8_t> text;
-  if (!ImportReadDisk(source, &text)) {
-    std::fprintf(stderr, "tessel-map: cannot read %s: %s\n", ImportPrintable(source).c_str(),
-                 ImportReadProblem(errno).c_str());
-    return 2;
-  }
+  if (!MapToolRead(source, &text)) return 2;
   std::vector<uint8_t> map;
   std::string errors;
   bool built = MapSourceBuild(std::string(text.begin(), text.end()), source, &map, &errors);
@@ -68,11 +75,7 @@ int MapToolBuild(const char* source, const char* output) {
 
 int MapToolDump(const char* path) {
   std::vector<uint8_t> bytes;
-  if (!ImportReadDisk(path, &bytes)) {
-    std::fprintf(stderr, "tessel-map: cannot read %s: %s\n", ImportPrintable(path).c_str(),
-                 ImportReadProblem(errno).c_str());
-    return 2;
-  }
+  if (!MapToolRead(path, &bytes)) return 2;
   std::string text;
   MapDumpText(bytes, path, &text);
   std::fputs(text.c_str(), stdout);

@@ -59,11 +59,13 @@ using ImportReadFile = bool (*)(const std::string& path, std::vector<uint8_t>* b
 // (folders, FIFOs, devices) is refused before it is read (errno ENODEV or
 // EISDIR), a larger file with EFBIG.
 bool ImportReadDisk(const std::string& path, std::vector<uint8_t>* bytes);
+// The same with another size limit (tessel-map's build and dump).
+bool ImportReadDiskUpTo(const std::string& path, int64_t limit, std::vector<uint8_t>* bytes);
 // What a file layer knows before reading: a regular file of size bytes, a
 // folder or something else. Returns false (errno set) when the file must not
 // be read; both ImportReadDisk and the fuzz target's file layer decide here.
 enum class ImportFileKind { Regular, Folder, Other };
-bool ImportReadAllowed(ImportFileKind kind, int64_t size);
+bool ImportReadAllowed(ImportFileKind kind, int64_t size, int64_t limit = ImportMaxFileBytes);
 // Words for a read failure's errno ("not a regular file", the size bound, or strerror).
 std::string ImportReadProblem(int err);
 // A key naming the file itself: device and inode when it exists on disk, the

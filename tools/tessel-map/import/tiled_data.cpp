@@ -28,7 +28,7 @@ bool ImportFail(ImportReport* report, const std::string& text) {
   return false;
 }
 
-bool ImportReadAllowed(ImportFileKind kind, int64_t size) {
+bool ImportReadAllowed(ImportFileKind kind, int64_t size, int64_t limit) {
   if (kind == ImportFileKind::Folder) {
     errno = EISDIR;
     return false;
@@ -37,7 +37,7 @@ bool ImportReadAllowed(ImportFileKind kind, int64_t size) {
     errno = ENODEV;
     return false;
   }
-  if (size < 0 || size > ImportMaxFileBytes) {
+  if (size < 0 || size > limit) {
     errno = EFBIG;
     return false;
   }
@@ -45,6 +45,10 @@ bool ImportReadAllowed(ImportFileKind kind, int64_t size) {
 }
 
 bool ImportReadDisk(const std::string& path, std::vector<uint8_t>* bytes) {
+  return ImportReadDiskUpTo(path, ImportMaxFileBytes, bytes);
+}
+
+bool ImportReadDiskUpTo(const std::string& path, int64_t limit, std::vector<uint8_t>* bytes) {
   bytes->clear();
   // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -59,7 +63,7 @@ bool ImportReadDisk(const std::string& path, std::vector<uint8_t>* bytes) {
   ImportFileKind kind = S_ISREG(st.st_mode) ? ImportFileKind::Regular
                         : S_ISDIR(st.st_mode) ? ImportFileKind::Folder
                                               : ImportFileKind::Other;
-  if (!ImportReadAllowed(kind, (int64_t)st.st_size)) {
+  if (!ImportReadAllowed(kind, (int64_t)st.st_size, limit)) {
     int saved = errno;
     close(fd);
     errno = saved;
@@ -70,8 +74,8 @@ bool ImportReadDisk(const std::string& path, std::vector<uint8_t>* bytes) {
   size_t have = 0;
   for (;;) {
     if (have == bytes->size()) {
-      if ((int64_t)have > ImportMaxFileBytes) break;
-      bytes->resize(std::min<size_t>(have + 65536, (size_t)ImportMaxFileBytes + 1));
+      if ((int64_t)have > limit) break;
+      bytes->resize(std::min<size_t>(have + 65536, (size_t)limit + 1));
     }
     ssize_t n = read(fd, bytes->data() + have, bytes->size() - have);
     if (n < 0 && errno == EINTR) continue;
@@ -87,7 +91,7 @@ bool ImportReadDisk(const std::string& path, std::vector<uint8_t>* bytes) {
   }
   close(fd);
   bytes->resize(have);
-  if ((int64_t)have > ImportMaxFileBytes) {
+  if ((int64_t)have > limit) {
     bytes->clear();
     bytes->shrink_to_fit();
     errno = EFBIG;
