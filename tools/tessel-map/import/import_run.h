@@ -9,7 +9,8 @@
 struct ImportRunArgs {
   std::string source;
   std::string dir;
-  std::string name;  // "" : the source's file name without its extension
+  std::string name;    // the map's file name in Maps/, when named
+  bool named = false;  // false: the source's file name without its extension
   ImportOptions options;
 };
 
