@@ -339,6 +339,8 @@ ToolRun TiledTest::Shell(const std::string& command) {
   std::memset(&usage, 0, sizeof usage);
   if (pid > 0) wait4(pid, &status, 0, &usage);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.cpuSeconds = (double)usage.ru_utime.tv_sec + (double)usage.ru_stime.tv_sec +
+                   ((double)usage.ru_utime.tv_usec + (double)usage.ru_stime.tv_usec) / 1e6;
   run.maxRssKb = usage.ru_maxrss;
   run.code = pid < 0 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.out = Slurp(out);

@@ -12,11 +12,13 @@
 namespace tiled {
 
 // A finished program run: exit code (128 + signal when killed), its output,
-// its wall time and the peak resident memory of it and its children.
+// its wall time, its processor time (user and system) and the peak resident
+// memory of it and its children.
 struct ToolRun {
   int code = -1;
   std::string out, err;
   double seconds = 0;
+  double cpuSeconds = 0;
   long maxRssKb = 0;
 };
 

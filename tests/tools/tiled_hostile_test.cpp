@@ -40,7 +40,11 @@ constexpr double kSlower = 1;
 constexpr double kFatter = 1;
 constexpr int32_t kMostCellsSide = 4096;
 #endif
+// The work a file costs is judged by the child's processor time, which a
+// loaded machine (parallel tests, other builds) does not stretch; the wall
+// clock only has to show that nothing waits for ever (a FIFO, an endless device).
 constexpr double kSeconds = 10;
+constexpr double kWaitSeconds = 60;
 constexpr long kMegabytes = 1024;
 
 std::string Lower(std::string text) {
@@ -177,9 +181,10 @@ class TiledHostileTest : public TiledTest {
         << "a raw control character in\n" << run.err;
     // TESSEL_HOSTILE_FIGURES=1 prints each case's time and peak memory (the fork counts this test's own).
     if (getenv("TESSEL_HOSTILE_FIGURES")) {
-      std::printf("%-60s %6.2f s %7ld KB\n", c.what.c_str(), run.seconds, run.maxRssKb);
+      std::printf("%-60s %6.2f s %6.2f s cpu %7ld KB\n", c.what.c_str(), run.seconds, run.cpuSeconds, run.maxRssKb);
     }
-    EXPECT_LT(run.seconds, kSeconds * kSlower);
+    EXPECT_LT(run.cpuSeconds, kSeconds * kSlower) << "processor time";
+    EXPECT_LT(run.seconds, kWaitSeconds * kSlower) << "wall time";
     EXPECT_LT(run.maxRssKb, (long)(kMegabytes * 1024 * kFatter)) << "peak memory";
   }
 
