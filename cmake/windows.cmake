@@ -2,6 +2,7 @@
 # DirectInput 7, GDI and winmm. platform/windows/ replaces the stand-ins and
 # their backends; its include/ folder comes before the source root, so the
 # Parts' "platform/..." headers are the bridges to the real headers.
+set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 find_package(PNG REQUIRED)
 
@@ -37,7 +38,7 @@ add_executable(tessel WIN32 app/main.cpp)
 tessel_windows_link(tessel)
 
 # The test build: tessel with a fault hook, for the tests under Wine.
-add_executable(tessel-fault tests/windows/fault_main.cpp)
+add_executable(tessel-fault tests/wine/fault/fault_main.cpp)
 target_include_directories(tessel-fault BEFORE PRIVATE ${TESSEL_WIN_INCLUDES})
 tessel_windows_link(tessel-fault)
 
