@@ -5,6 +5,6 @@ add_executable(test_wine ${CMAKE_SOURCE_DIR}/tests/wine/suite/wine_test.cpp)
 target_link_libraries(test_wine PRIVATE GTest::gtest GTest::gtest_main)
 target_compile_definitions(test_wine PRIVATE TESSEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                            TESSEL_BINARY_DIR="${CMAKE_BINARY_DIR}")
-add_dependencies(test_wine tessel-render)
+add_dependencies(test_wine tessel-render tessel-map)
 add_test(NAME wine COMMAND test_wine)
 set_tests_properties(wine PROPERTIES TIMEOUT 900)
