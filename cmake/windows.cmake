@@ -7,7 +7,7 @@ find_package(ZLIB REQUIRED)
 find_package(PNG REQUIRED)
 
 # Everything static, the C and C++ runtimes and winpthreads included.
-add_link_options(-static -static-libgcc -static-libstdc++)
+add_link_options(-static -static-libgcc -static-libstdc++ $<$<CONFIG:Release,MinSizeRel>:-s>)
 
 set(TESSEL_WIN_INCLUDES ${CMAKE_SOURCE_DIR}/platform/windows/include ${CMAKE_SOURCE_DIR})
 function(tessel_windows_library name)
