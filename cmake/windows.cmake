@@ -42,4 +42,12 @@ add_executable(tessel-fault tests/wine/fault/fault_main.cpp)
 target_include_directories(tessel-fault BEFORE PRIVATE ${TESSEL_WIN_INCLUDES})
 tessel_windows_link(tessel-fault)
 
-include(${CMAKE_CURRENT_LIST_DIR}/windows-tools.cmake OPTIONAL)
+# The platform probe (x86-64 code): the same calls on Linux against the
+# stand-ins, here against the real interfaces; the Wine tests compare them.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  add_executable(platform-probe tests/wine/probe/probe.cpp)
+  target_include_directories(platform-probe BEFORE PRIVATE ${TESSEL_WIN_INCLUDES})
+  tessel_windows_link(platform-probe)
+endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/windows-tools.cmake)
