@@ -50,4 +50,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   tessel_windows_link(platform-probe)
 endif()
 
-include(${CMAKE_CURRENT_LIST_DIR}/windows-tools.cmake)
+option(TESSEL_WINDOWS_TOOLS "Build tessel-map.exe (needs pugixml and zstd for the target)" ON)
+if(TESSEL_WINDOWS_TOOLS)
+  include(${CMAKE_CURRENT_LIST_DIR}/windows-tools.cmake)
+endif()
