@@ -59,6 +59,7 @@ struct Surface final : IDirectDrawSurface7 {
 struct DirectDraw final : IDirectDraw7 {
   uint32_t refs;
   bool exclusive;
+  bool levelSet;  // SetCooperativeLevel has succeeded once
   HWND window;
 
   uint32_t Release() override;
@@ -390,7 +391,8 @@ HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD, HANDLE) {
   const DWORD size = desc->dwSize;
   std::memset(desc, 0, sizeof *desc);
   desc->dwSize = size;
-  desc->dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PITCH | DDSD_LPSURFACE | DDSD_PIXELFORMAT;
+  // lpSurface is filled in, but the platform does not flag it.
+  desc->dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PITCH | DDSD_PIXELFORMAT;
   desc->dwWidth = (DWORD)width;
   desc->dwHeight = (DWORD)height;
   desc->lPitch = pitch;
@@ -403,7 +405,7 @@ HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC2* desc, DWORD, HANDLE) {
 }
 
 HRESULT Surface::ReleaseDC(HDC given) {
-  if (!dc || given != dc) return DDERR_INVALIDPARAMS;
+  if (!dc || given != dc) return DDERR_NODC;
   GdiReleaseSurfaceDC(dc);
   dc = nullptr;
   return DD_OK;
@@ -449,6 +451,7 @@ HRESULT DirectDraw::CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7** ou
   *out = nullptr;
   if ((desc->dwSize != sizeof(DDSURFACEDESC2) && desc->dwSize != SurfaceDescSize32) || !(desc->dwFlags & DDSD_CAPS))
     return DDERR_INVALIDPARAMS;
+  if (!levelSet) return DDERR_NOCOOPERATIVELEVELSET;
   if (BackendFailures & HeadlessFailCreateSurface) return DDERR_OUTOFMEMORY;
   const DWORD caps = desc->ddsCaps.dwCaps;
   if ((caps & DDSCAPS_SYSTEMMEMORY) && (caps & DDSCAPS_VIDEOMEMORY)) return DDERR_INVALIDPARAMS;
@@ -522,6 +525,7 @@ HRESULT DirectDraw::SetCooperativeLevel(HWND target, DWORD flags) {
     if (Display.exclusiveOwner && Display.exclusiveOwner != this) return DDERR_EXCLUSIVEMODEALREADYSET;
     Display.exclusiveOwner = this;
     exclusive = true;
+    levelSet = true;
     window = target;
     return DD_OK;
   }
@@ -529,6 +533,7 @@ HRESULT DirectDraw::SetCooperativeLevel(HWND target, DWORD flags) {
   if (target && !UserIsWindow(target)) return DDERR_INVALIDPARAMS;
   if (Display.exclusiveOwner == this) LeaveExclusive();
   exclusive = false;
+  levelSet = true;
   window = target;
   return DD_OK;
 }

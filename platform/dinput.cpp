@@ -69,7 +69,9 @@ HRESULT KeyboardDevice::Unacquire() {
 HRESULT KeyboardDevice::GetDeviceState(DWORD size, void* data) {
   uint8_t keys[256];
   BackendReadKeys(keys);
-  if (!data || !formatSet || size != dataSize) return DIERR_INVALIDPARAM;
+  // Without a data format the device cannot have been acquired.
+  if (!formatSet) return DIERR_NOTACQUIRED;
+  if (!data || size != dataSize) return DIERR_INVALIDPARAM;
   if (!acquired) return DIERR_NOTACQUIRED;
   if (!InForeground()) {
     // Leaving the foreground takes the device away; it must be acquired again.

@@ -268,10 +268,11 @@ int ShowCursor(BOOL show) {
 }
 
 HICON LoadIconW(HINSTANCE, LPCWSTR name) {
-  // One icon: resource 1 of the program (and the platform's application icon).
+  // The platform's application icon only: the program has no icon resource,
+  // so its resource 1 is not found (null), as on the platform.
   static int icon;
   const uintptr_t id = (uintptr_t)name;
-  return (id == 1 || id == 32512) ? (HICON)&icon : nullptr;
+  return id == 32512 ? (HICON)&icon : nullptr;
 }
 
 BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT low, UINT high, UINT remove) {

@@ -335,7 +335,11 @@ TEST_F(DisplayTest, LossWithoutFocusChangeAndRestoreOne) {
 }
 
 TEST_F(DisplayTest, NotExclusiveFocusLossKeepsSurfaces) {
+  // No surface before a cooperative level is set (DDERR_NOCOOPERATIVELEVELSET).
+  EXPECT_EQ(FixtureOffscreen(dd, 4, 4), nullptr);
+  ASSERT_EQ(dd->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
   IDirectDrawSurface7* video = FixtureOffscreen(dd, 4, 4);
+  ASSERT_NE(video, nullptr);
   HeadlessSetForeground(false);
   FixtureDrain();
   EXPECT_EQ(video->IsLost(), DD_OK);
@@ -352,9 +356,10 @@ TEST_F(DisplayTest, DeviceContextHeldOnce) {
   d.dwSize = sizeof d;
   EXPECT_EQ(back->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), DDERR_SURFACEBUSY);
   EXPECT_EQ(primary->Flip(nullptr, DDFLIP_WAIT), DDERR_SURFACEBUSY);
-  EXPECT_EQ(back->ReleaseDC(second), DDERR_INVALIDPARAMS);
+  // A context the surface does not hold (none, or one given back) is DDERR_NODC.
+  EXPECT_EQ(back->ReleaseDC(second), DDERR_NODC);
   EXPECT_EQ(back->ReleaseDC(dc), DD_OK);
-  EXPECT_EQ(back->ReleaseDC(dc), DDERR_INVALIDPARAMS);
+  EXPECT_EQ(back->ReleaseDC(dc), DDERR_NODC);
   // A released context draws nothing and reports failure.
   EXPECT_EQ(SetTextColor(dc, 0), CLR_INVALID);
   ASSERT_EQ(back->GetDC(&dc), DD_OK);

@@ -192,7 +192,9 @@ TEST_F(QueueTest, CursorCounterAndTimerPeriods) {
   EXPECT_EQ(timeEndPeriod(1), (UINT)TIMERR_NOERROR);
   EXPECT_EQ(timeEndPeriod(1), (UINT)TIMERR_NOCANDO);
   EXPECT_EQ(timeBeginPeriod(0), (UINT)TIMERR_NOCANDO);
-  EXPECT_NE(LoadIconW(nullptr, MAKEINTRESOURCEW(1)), nullptr);
+  // The program has no icon resource; the application icon is the platform's.
+  EXPECT_EQ(LoadIconW(nullptr, MAKEINTRESOURCEW(1)), nullptr);
+  EXPECT_NE(LoadIconW(nullptr, MAKEINTRESOURCEW(32512)), nullptr);
 }
 
 TEST_F(QueueTest, ClockIsTheTests) {
