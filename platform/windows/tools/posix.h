@@ -10,6 +10,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -49,6 +50,49 @@ inline int WinToolRename(const char* from, const char* to) {
   return -1;
 }
 #define rename WinToolRename
+
+// There are no symbolic links to tell apart from what they name.
+#define lstat(path, st) WinToolStat(path, st)
+
+// Files are read as bytes (the C runtime would take them as text, ending at a
+// ^Z and folding CR LF); there are no FIFOs to keep an open from waiting on,
+// and a handle is kept from child processes by _O_NOINHERIT.
+inline int WinToolOpen(const char* path, int flags, int mode = 0) { return _open(path, flags | _O_BINARY, mode); }
+#define open(...) WinToolOpen(__VA_ARGS__)
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0
+#endif
+#ifndef O_CLOEXEC
+#define O_CLOEXEC _O_NOINHERIT
+#endif
+
+// A hard link, with the errors the tool tells apart: EEXIST when the name is
+// taken, EXDEV for anything else (a file system without links), after which
+// it renames instead.
+inline int WinToolLink(const char* from, const char* to) {
+  if (CreateHardLinkA(to, from, nullptr)) return 0;
+  DWORD error = GetLastError();
+  errno = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? EEXIST : EXDEV;
+  return -1;
+}
+#define link WinToolLink
+
+// kill(pid, 0), the question whether a process still runs: ESRCH when it has
+// ended or never was.
+inline int WinToolKill(long long pid, int) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, (DWORD)pid);
+  if (!process) {
+    errno = GetLastError() == ERROR_ACCESS_DENIED ? EPERM : ESRCH;
+    return -1;
+  }
+  DWORD code = 0;
+  bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  if (running) return 0;
+  errno = ESRCH;
+  return -1;
+}
+#define kill WinToolKill
 
 // Flushes a file to the disk.
 inline int WinToolFsync(int fd) { return _commit(fd); }

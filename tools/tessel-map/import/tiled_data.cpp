@@ -8,6 +8,7 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -109,9 +110,20 @@ std::string ImportReadProblem(int err) {
 
 std::string ImportFileKey(const std::string& path) {
   struct stat st;
+#ifdef _WIN32
+  // The Windows C runtime gives every file inode 0: there the file is known by
+  // its full path, in one case and with one separator, as its file system does.
+  char full[_MAX_PATH];
+  if (stat(path.c_str(), &st) == 0 && _fullpath(full, path.c_str(), sizeof full)) {
+    std::string key = full;
+    for (char& c : key) c = c == '\\' ? '/' : (char)std::tolower((unsigned char)c);
+    return "path " + key;
+  }
+#else
   if (stat(path.c_str(), &st) == 0) {
     return "inode " + std::to_string((uint64_t)st.st_dev) + ":" + std::to_string((uint64_t)st.st_ino);
   }
+#endif
   std::string key = path.size() && path[0] == '/' ? "/" : "";
   size_t i = 0;
   while (i <= path.size()) {
