@@ -42,6 +42,10 @@ add_executable(tessel-fault tests/wine/fault/fault_main.cpp)
 target_include_directories(tessel-fault BEFORE PRIVATE ${TESSEL_WIN_INCLUDES})
 tessel_windows_link(tessel-fault)
 
+# What the Wine tests start programs through: it prints the exit code
+# Windows keeps for the program.
+add_executable(exit-code tests/wine/exitcode/exit_code_main.cpp)
+
 # The platform probe (x86-64 code): the same calls on Linux against the
 # stand-ins, here against the real interfaces; the Wine tests compare them.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)

@@ -27,6 +27,13 @@ inline int WinMultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int b
   return ::MultiByteToWideChar(codePage, flags, text, bytes, WinWide(wide), wideChars);
 }
 
+// SetConsoleCtrlHandler with the Parts' routine, which on i686 has the default
+// convention where the headers' is __stdcall. One routine at a time is
+// bridged (the program sets one); removing it takes it away.
+typedef BOOL (*WinPartsCtrlHandler)(DWORD type);
+BOOL WinSetConsoleCtrlHandler(WinPartsCtrlHandler handler, BOOL add);
+
+#define SetConsoleCtrlHandler WinSetConsoleCtrlHandler
 #define GetTickCount WinGetTickCount
 #define MultiByteToWideChar WinMultiByteToWideChar
 #define GetCommandLineW WinGetCommandLineW
