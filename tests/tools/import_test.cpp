@@ -151,7 +151,13 @@ struct Imported {
   }
 };
 
-Imported Import(const std::string& text, const ImportOptions& options = ImportOptions()) {
+ImportOptions LayersApart() {
+  ImportOptions options;
+  options.layers = true;
+  return options;
+}
+
+Imported Import(const std::string& text, const ImportOptions& options = LayersApart()) {
   Imported out;
   TiledMap map;
   out.ok = TiledMapParse(Bytes(text), "m/map.tmx", MemoryRead, &map, &out.report) &&
@@ -434,11 +440,17 @@ TEST(ImportLayers, GroupsVisibilityOffsetsParallaxAndSelection) {
                      CsvLayer("inner", 4, 1, "1,0,0,0", " offsetx=\"1\" parallaxx=\"0.5\" parallaxy=\"0.5\"") +
                      " </group>\n <group name=\"off\" visible=\"0\">\n" + CsvLayer("hid", 4, 1, "2,0,0,0") +
                      " </group>\n" + CsvLayer("plain", 4, 1, "0,0,0,2");
-  Imported r = Import(TmxMap(4, 1, 1, 1, body));
+  // The parallax origin at the centre of the suggested screen (the map, 6 x 1
+  // pixels): Tiled's and Tessel's parallax agree without a shift.
+  Imported r = Import(TmxMap(4, 1, 1, 1, body, " parallaxoriginx=\"3\" parallaxoriginy=\"0.5\""));
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_EQ(r.map.layers.size(), 2u);
   EXPECT_FLOAT_EQ(r.map.layers[0].factor, 0.25f);  // 0.5 of the group times 0.5 of the layer
   EXPECT_EQ(r.map.layers[0].cells[2], 1);          // offsets 1 + 1
+  // With the origin at 0, Tiled shows the layer (1 - 0.25) x 3 pixels further right on that screen.
+  Imported shifted = Import(TmxMap(4, 1, 1, 1, body));
+  ASSERT_TRUE(shifted.ok) << shifted.report.error;
+  EXPECT_EQ(shifted.map.layers[0].cells[4], 1);
   EXPECT_FLOAT_EQ(r.map.layers[1].factor, 1.0f);
   EXPECT_EQ(r.map.layers[1].cells[0], 0);  // the invisible group's layer is left out
   EXPECT_EQ(r.map.width, 6);               // the offsets widen the map, as Tiled's picture
@@ -486,7 +498,8 @@ TEST(ImportLayers, InfiniteMapsImageLayersAndBackgrounds) {
 
   // A fixed image layer at the back becomes the background image, its clear pixel the map's colour.
   std::string fixed = " <imagelayer name=\"sky\" parallaxx=\"0\" parallaxy=\"0\"><image source=\"sky.png\"/></imagelayer>\n";
-  r = Import(TmxMap(2, 2, 1, 1, fixed + set + CsvLayer("a", 2, 2, "0,0,0,1"), " backgroundcolor=\"#123456\""));
+  r = Import(TmxMap(2, 2, 1, 1, fixed + set + CsvLayer("a", 2, 2, "0,0,0,1"),
+                    " backgroundcolor=\"#123456\" parallaxoriginx=\"1\" parallaxoriginy=\"1\""));
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_TRUE(r.result.background);
   const ImportImage& bg = r.result.images.back();
@@ -560,7 +573,9 @@ TEST_F(ImportRunTest, WritesTheMapAndSharedImagesOrNothingAtAll) {
   std::string out, err;
   ASSERT_EQ(ImportRun(args, &out, &err), 0) << err;
   EXPECT_EQ(err, "");
-  EXPECT_NE(out.find("2 layers, 4 tile types, 4 tile images (4 new"), std::string::npos) << out;
+  // The overlapping tiles of the one layer are composed.
+  EXPECT_NE(out.find("1 layer, 4 tile types, 4 tile images (4 new"), std::string::npos) << out;
+  EXPECT_NE(out.find("\n1 layer composed into 1 layer (4 tile types)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("&& tessel a 48 32 100\n"), std::string::npos) << out;
   EXPECT_EQ(Count("Maps"), 1);
   EXPECT_EQ(Count("Tiles"), 4);

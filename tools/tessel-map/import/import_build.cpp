@@ -7,8 +7,10 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <set>
 #include <unordered_map>
 
+#include "tools/tessel-map/import/import_picture.h"
 #include "tools/tessel-map/import/tiled.h"
 
 namespace {
@@ -18,29 +20,53 @@ constexpr int32_t TesselMaxLayers = 127;
 constexpr int32_t TesselMaxTileTypes = 32767;
 constexpr int32_t TesselMaxFrames = 127;
 
-// A picture after the key conversion: alpha is 0 (left out) or 255, and no
-// drawn pixel is pure black, which Tessel takes as transparent.
-struct KeyedPicture {
-  int32_t width = 0, height = 0;
-  std::vector<uint8_t> rgba;
-};
+using KeyedPicture = ImportPicture;  // straight-alpha RGBA; a trans colour key is alpha 0
+
+// Bounds of a composed run: Tessel's frame count of one tile type, and the
+// sprite budget of the runner (every tile type's image counted at 4 bytes a pixel).
+constexpr int32_t ComposeMaxCycle = TesselMaxFrames;
+constexpr int64_t TesselSpriteBudget = (int64_t)256 << 20;
 
 struct BuildTileType {
   int32_t image;   // index into images
   int32_t frames;  // 1 for a still tile; the first of an animated run holds the run's length
 };
 
+// One piece drawn into a cell: which draw entry (a still piece or the frames
+// of an animated one).
+struct Placement {
+  int32_t cell;
+  int32_t entry;
+};
+
+// From which placement on a source layer drew.
+struct SourceRun {
+  size_t first;
+  int32_t source;
+};
+
+// A run of consecutive drawn layers with one scroll factor.
 struct BuildBand {
   float factor;
+  std::vector<Placement> placed;  // in drawing order
+  std::vector<SourceRun> sources;  // the source layers that drew into it, in order
   std::vector<int8_t> top;  // per cell: the band's topmost layer holding a piece there, -1 for none
   std::vector<std::vector<int16_t>> layers;
   std::vector<std::string> names;
 };
 
-// One piece of a cached draw: the cell relative to the draw's base cell and its tile type.
+// A source layer as drawn: its name and how its pieces are blended.
+struct SourceLayer {
+  std::string name, where;
+  double opacity;
+  uint32_t tint;  // 0xAARRGGBB, 0xFFFFFFFF for none
+  int32_t style;  // equal for equal opacity and tint
+};
+
+// One piece of a cached draw: the cell relative to the draw's base cell and its entry.
 struct CachedPiece {
   int32_t dc, dr;
-  int16_t type;
+  int32_t entry;
 };
 
 struct Builder {
@@ -49,13 +75,21 @@ struct Builder {
   ImportReadFile read;
   ImportReport* report;
   ImportResult* result;
+  bool compose = true;
 
   int32_t gw = 0, gh = 0;       // grid
   int32_t cols = 0, rows = 0;   // Tessel layer size in cells
   int64_t originX = 0, originY = 0;  // Tiled pixel at Tessel's (0, 0)
+  int32_t screenW = 0, screenH = 0;  // the screen parallax layers are lined up for
 
   std::map<std::string, KeyedPicture> pictures;  // by path and colour key
-  std::vector<std::string> images;                // piece pixels, by index
+  std::vector<std::string> pieces;                // raw RGBA pieces of the grid's size, by index
+  std::unordered_map<std::string, int32_t> pieceIndex;
+  std::vector<std::vector<int32_t>> entries;      // frames of pieces (one for a still piece)
+  std::map<std::vector<int32_t>, int32_t> entryIndex;
+  std::vector<SourceLayer> sources;
+  std::map<std::pair<double, uint32_t>, int32_t> styleIndex;
+  std::vector<std::string> images;                // tile pixels (RGB), by index
   std::unordered_map<std::string, int32_t> imageIndex;
   std::vector<BuildTileType> types;               // tile type t is types[t - 1]
   std::unordered_map<int32_t, int16_t> stillType;  // image index -> tile type
@@ -67,7 +101,9 @@ struct Builder {
   std::string backgroundImage;  // pixels of a fixed background (rgb), "" for none
   std::string layerWhere;        // the source layer being drawn, for messages
   std::string layerName;
+  int32_t layerSource = -1;
   float layerFactor = 1.0f;
+  int64_t placements = 0;
 };
 
 int64_t FloorDiv(int64_t a, int64_t b) {
@@ -98,7 +134,9 @@ std::string ContentName(int32_t w, int32_t h, const std::string& rgb) {
   return "t" + Hex64(a) + Hex64(b) + ".png";
 }
 
-// Reads and key-converts an image; warns once per tileset (or image) with half-transparent pixels.
+// Reads an image as straight-alpha RGBA, its trans colour (if any) made
+// transparent; with separate layers, warns once per tileset (or image) with
+// half-transparent pixels, which Tessel's key then draws opaque or leaves out.
 const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::string& owner) {
   std::string key = image.source + (image.hasTrans ? "#" + std::to_string(image.trans) : "");
   auto it = b->pictures.find(key);
@@ -108,32 +146,24 @@ const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::s
     ImportFail(b->report, owner + ": cannot read the image " + image.source);
     return nullptr;
   }
-  ImportPicture raw;
+  ImportPicture p;
   std::string problem;
-  if (!ImportPictureDecode(bytes, &raw, &problem)) {
+  if (!ImportPictureDecode(bytes, &p, &problem)) {
     ImportFail(b->report, owner + ": " + image.source + ": " + problem);
     return nullptr;
   }
-  KeyedPicture p;
-  p.width = raw.width;
-  p.height = raw.height;
-  p.rgba.swap(raw.rgba);
   bool half = false;
   for (size_t i = 0; i < p.rgba.size(); i += 4) {
     uint8_t* px = &p.rgba[i];
     uint32_t rgb = (uint32_t)px[0] << 16 | (uint32_t)px[1] << 8 | px[2];
-    bool keyed = image.hasTrans && rgb == image.trans;
-    // Soft pixels are thresholded either way, so both halves of the range count.
-    if (!keyed && px[3] > 0 && px[3] < 255) half = true;
-    if (px[3] < 128 || keyed) {
+    if (image.hasTrans && rgb == image.trans) {
       px[0] = px[1] = px[2] = px[3] = 0;
       continue;
     }
-    px[3] = 255;
-    // Pure black would be the key: the nearest colour that is not.
-    if (rgb == 0) px[2] = 1;
+    // Soft pixels are thresholded either way, so both halves of the range count.
+    if (px[3] > 0 && px[3] < 255) half = true;
   }
-  if (half) {
+  if (half && !b->compose) {
     ImportWarn(b->report, owner + ": half-transparent pixels are drawn opaque (alpha 128 and above) or left out");
   }
   return &b->pictures.emplace(key, std::move(p)).first->second;
@@ -151,57 +181,6 @@ const TiledTile* TileRecord(const TiledTileset& t, int32_t id) {
   auto it = std::lower_bound(t.tiles.begin(), t.tiles.end(), id,
                              [](const TiledTile& tile, int32_t v) { return tile.id < v; });
   return it != t.tiles.end() && it->id == id ? &*it : nullptr;
-}
-
-// Copies a rectangle of a picture.
-KeyedPicture Crop(const KeyedPicture& src, int32_t x, int32_t y, int32_t w, int32_t h) {
-  KeyedPicture out;
-  out.width = w;
-  out.height = h;
-  out.rgba.assign((size_t)w * h * 4, 0);
-  for (int32_t j = 0; j < h; j++) {
-    for (int32_t i = 0; i < w; i++) {
-      int32_t sx = x + i, sy = y + j;
-      if (sx < 0 || sy < 0 || sx >= src.width || sy >= src.height) continue;
-      std::memcpy(&out.rgba[((size_t)j * w + i) * 4], &src.rgba[((size_t)sy * src.width + sx) * 4], 4);
-    }
-  }
-  return out;
-}
-
-// Diagonal flip first (swapping the axes), then horizontal, then vertical.
-KeyedPicture Flip(const KeyedPicture& src, uint32_t flags) {
-  if (!(flags & (TiledFlipH | TiledFlipV | TiledFlipD))) return src;
-  bool d = flags & TiledFlipD;
-  KeyedPicture out;
-  out.width = d ? src.height : src.width;
-  out.height = d ? src.width : src.height;
-  out.rgba.assign(src.rgba.size(), 0);
-  for (int32_t y = 0; y < out.height; y++) {
-    for (int32_t x = 0; x < out.width; x++) {
-      int32_t ux = (flags & TiledFlipH) ? out.width - 1 - x : x;
-      int32_t uy = (flags & TiledFlipV) ? out.height - 1 - y : y;
-      int32_t sx = d ? uy : ux, sy = d ? ux : uy;
-      std::memcpy(&out.rgba[((size_t)y * out.width + x) * 4], &src.rgba[((size_t)sy * src.width + sx) * 4], 4);
-    }
-  }
-  return out;
-}
-
-// Nearest-neighbour scaling to w x h.
-KeyedPicture Scale(const KeyedPicture& src, int32_t w, int32_t h) {
-  KeyedPicture out;
-  out.width = w;
-  out.height = h;
-  out.rgba.assign((size_t)w * h * 4, 0);
-  for (int32_t y = 0; y < h; y++) {
-    int32_t sy = (int32_t)(((int64_t)y * src.height) / h);
-    for (int32_t x = 0; x < w; x++) {
-      int32_t sx = (int32_t)(((int64_t)x * src.width) / w);
-      std::memcpy(&out.rgba[((size_t)y * w + x) * 4], &src.rgba[((size_t)sy * src.width + sx) * 4], 4);
-    }
-  }
-  return out;
 }
 
 // The picture of one tile of a tileset, flipped as the cell asks; false (after reporting) when it has none.
@@ -226,7 +205,7 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
     }
     int32_t x = t.margin + (id % columns) * (t.tileWidth + t.spacing);
     int32_t y = t.margin + (id / columns) * (t.tileHeight + t.spacing);
-    *out = Flip(Crop(*sheet, x, y, t.tileWidth, t.tileHeight), flags);
+    *out = PictureFlip(PictureCrop(*sheet, x, y, t.tileWidth, t.tileHeight), flags);
   } else {
     const TiledTile* tile = TileRecord(t, id);
     if (!tile || tile->image.source.empty()) {
@@ -240,11 +219,11 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
     if (w <= 0 || h <= 0 || w > TiledMaxImageSide || h > TiledMaxImageSide) {
       return ImportFail(b->report, t.where + ": tile " + std::to_string(id) + " has an empty or absurd rectangle");
     }
-    *out = Flip(Crop(*whole, tile->x, tile->y, w, h), flags);
+    *out = PictureFlip(PictureCrop(*whole, tile->x, tile->y, w, h), flags);
   }
   if (t.gridRenderSize && (out->width != b->gw || out->height != b->gh)) {
     ImportWarn(b->report, "tileset \"" + t.name + "\": tiles scaled to the grid are drawn with nearest-neighbour scaling");
-    *out = Scale(*out, b->gw, b->gh);
+    *out = PictureScale(*out, b->gw, b->gh);
   }
   return true;
 }
@@ -290,11 +269,43 @@ int16_t RunType(Builder* b, const std::vector<int32_t>& frames) {
   return first;
 }
 
+// The tile type of keyed frame images (-1: an empty frame); -1 when every
+// frame is empty, 0 (after reporting) when Tessel's tile types run out.
+int32_t FramesType(Builder* b, std::vector<int32_t>* frames) {
+  bool any = false;
+  for (int32_t f : *frames) any = any || f >= 0;
+  if (!any) return -1;
+  if (frames->size() == 1) return StillType(b, (*frames)[0]);
+  // An empty frame is an image of its own: all key.
+  for (int32_t& f : *frames) {
+    if (f < 0) f = ImageIntern(b, std::string((size_t)b->gw * b->gh * 3, '\0'));
+  }
+  return RunType(b, *frames);
+}
+
+int32_t PieceIntern(Builder* b, const std::string& rgba) {
+  auto it = b->pieceIndex.find(rgba);
+  if (it != b->pieceIndex.end()) return it->second;
+  int32_t index = (int32_t)b->pieces.size();
+  b->pieces.push_back(rgba);
+  b->pieceIndex.emplace(rgba, index);
+  return index;
+}
+
+int32_t EntryIntern(Builder* b, const std::vector<int32_t>& frames) {
+  auto it = b->entryIndex.find(frames);
+  if (it != b->entryIndex.end()) return it->second;
+  int32_t index = (int32_t)b->entries.size();
+  b->entries.push_back(frames);
+  b->entryIndex.emplace(frames, index);
+  return index;
+}
+
 // The piece of a picture at top-left (px, py) that falls in the grid cell
-// (c, r), as RGB with the key black; empty when nothing of it is drawn.
+// (c, r), as straight-alpha RGBA; false when none of its pixels shows.
 bool PieceOf(const Builder* b, const KeyedPicture& p, int64_t px, int64_t py, int64_t c, int64_t r,
              std::string* piece) {
-  piece->assign((size_t)b->gw * b->gh * 3, '\0');
+  piece->assign((size_t)b->gw * b->gh * 4, '\0');
   bool any = false;
   int64_t x0 = c * b->gw, y0 = r * b->gh;
   for (int32_t j = 0; j < b->gh; j++) {
@@ -305,10 +316,7 @@ bool PieceOf(const Builder* b, const KeyedPicture& p, int64_t px, int64_t py, in
       if (sx < 0 || sx >= p.width) continue;
       const uint8_t* s = &p.rgba[((size_t)sy * p.width + (size_t)sx) * 4];
       if (!s[3]) continue;
-      char* d = &(*piece)[((size_t)j * b->gw + i) * 3];
-      d[0] = (char)s[0];
-      d[1] = (char)s[1];
-      d[2] = (char)s[2];
+      std::memcpy(&(*piece)[((size_t)j * b->gw + i) * 4], s, 4);
       any = true;
     }
   }
@@ -319,7 +327,6 @@ BuildBand* BandFor(Builder* b) {
   if (b->bands.empty() || b->bands.back().factor != b->layerFactor) {
     BuildBand band;
     band.factor = b->layerFactor;
-    band.top.assign((size_t)b->cols * b->rows, -1);
     b->bands.push_back(std::move(band));
   }
   return &b->bands.back();
@@ -331,27 +338,44 @@ int32_t LayerTotal(const Builder* b) {
   return (int32_t)n;
 }
 
-// Puts a tile type into cell (c, r) above every piece drawn there before.
-bool Place(Builder* b, int64_t c, int64_t r, int16_t type) {
+// Records the draw entry in cell (c, r) above every piece drawn there before.
+bool Place(Builder* b, int64_t c, int64_t r, int32_t entry) {
   if (c < 0 || r < 0 || c >= b->cols || r >= b->rows) return true;
   BuildBand* band = BandFor(b);
-  size_t cell = (size_t)r * b->cols + (size_t)c;
-  int32_t layer = band->top[cell] + 1;
+  // Every piece takes a cell of a layer of its own when the layers are kept
+  // apart, so the bound on the cells of all layers bounds the pieces too.
+  if (++b->placements > TiledMaxTotalCells) {
+    return ImportFail(b->report, b->layerWhere + ": the map needs more than the importer's " +
+                                     std::to_string(TiledMaxTotalCells) + " cells in all its layers");
+  }
+  if (band->sources.empty() || band->sources.back().source != b->layerSource) {
+    band->sources.push_back({band->placed.size(), b->layerSource});
+  }
+  band->placed.push_back({(int32_t)(r * b->cols + c), entry});
+  b->anyDraw = true;
+  return true;
+}
+
+// Puts a tile type into a cell of a band's separate layers, in the lowest
+// layer above whatever an earlier draw left there.
+bool PlaceKeyed(Builder* b, BuildBand* band, int32_t cell, int16_t type, int32_t source) {
+  if (band->top.empty()) band->top.assign((size_t)b->cols * b->rows, -1);
+  int32_t layer = band->top[(size_t)cell] + 1;
   if (layer >= (int32_t)band->layers.size()) {
+    const std::string& where = b->sources[(size_t)source].where;
     if (LayerTotal(b) + 1 > TesselMaxLayers) {
-      return ImportFail(b->report, b->layerWhere + ": the map needs more than Tessel's " +
-                                       std::to_string(TesselMaxLayers) + " layers (tiles overlap too deeply)");
+      return ImportFail(b->report, where + ": the map needs more than Tessel's " + std::to_string(TesselMaxLayers) +
+                                       " layers (tiles overlap too deeply)");
     }
     if ((int64_t)(LayerTotal(b) + 1) * b->cols * b->rows > TiledMaxTotalCells) {
-      return ImportFail(b->report, b->layerWhere + ": the map needs more than the importer's " +
+      return ImportFail(b->report, where + ": the map needs more than the importer's " +
                                        std::to_string(TiledMaxTotalCells) + " cells in all its layers");
     }
     band->layers.emplace_back((size_t)b->cols * b->rows, 0);
-    band->names.push_back(b->layerName);
+    band->names.push_back(b->sources[(size_t)source].name);
   }
-  band->layers[(size_t)layer][cell] = type;
-  band->top[cell] = (int8_t)layer;
-  b->anyDraw = true;
+  band->layers[(size_t)layer][(size_t)cell] = type;
+  band->top[(size_t)cell] = (int8_t)layer;
   return true;
 }
 
@@ -386,23 +410,14 @@ bool Pieces(Builder* b, const std::vector<const KeyedPicture*>& frames, const st
   std::vector<int32_t> run;
   for (int64_t r = minR; r <= maxR; r++) {
     for (int64_t c = minC; c <= maxC; c++) {
-      if (frames.size() == 1) {
-        if (!PieceOf(b, *frames[0], px, py + frameY[0], c, r, &piece)) continue;
-        int16_t type = StillType(b, ImageIntern(b, piece));
-        if (!type) return false;
-        out->push_back({(int32_t)(c - baseC), (int32_t)(r - baseR), type});
-        continue;
-      }
       run.clear();
       bool any = false;
       for (size_t k = 0; k < frames.size(); k++) {
         any |= PieceOf(b, *frames[k], px, py + frameY[k], c, r, &piece);
-        run.push_back(ImageIntern(b, piece));
+        run.push_back(PieceIntern(b, piece));
       }
       if (!any) continue;
-      int16_t type = RunType(b, run);
-      if (!type) return false;
-      out->push_back({(int32_t)(c - baseC), (int32_t)(r - baseR), type});
+      out->push_back({(int32_t)(c - baseC), (int32_t)(r - baseR), EntryIntern(b, run)});
     }
   }
   return true;
@@ -456,7 +471,7 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
     for (size_t k = 0; k < frames.size(); k++) {
       if (!TilePicture(b, *t, frames[k].tileId, flags, &pictures[k])) return false;
       if (w > 0 && h > 0 && (pictures[k].width != w || pictures[k].height != h)) {
-        pictures[k] = Scale(pictures[k], w, h);
+        pictures[k] = PictureScale(pictures[k], w, h);
       }
     }
     std::vector<const KeyedPicture*> steps;
@@ -475,7 +490,7 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
   }
   int64_t baseC = FloorDiv(left, b->gw), baseR = FloorDiv(bottom, b->gh);
   for (const CachedPiece& p : pieces) {
-    if (!Place(b, baseC + p.dc, baseR + p.dr, p.type)) return false;
+    if (!Place(b, baseC + p.dc, baseR + p.dr, p.entry)) return false;
   }
   return true;
 }
@@ -486,6 +501,7 @@ struct LeafState {
   double opacity = 1;
   bool visible = true;
   bool tinted = false;
+  uint32_t tint = 0xFFFFFFFFu;
   bool shown = false;  // named by --show-layer (itself or a group around it)
   bool hidden = false;
 };
@@ -587,23 +603,31 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
   // A fixed image under everything else is Tessel's background image.
   if (!b->anyDraw && s.parallaxX == 0 && s.parallaxY == 0 && !layer.repeatX && !layer.repeatY &&
       b->backgroundImage.empty()) {
-    uint32_t bg = b->map->hasBackground ? b->map->background : 0;
+    uint32_t bg = b->map->hasBackground ? b->map->background & 0xFFFFFF : 0;
     std::string rgb((size_t)mapW * mapH * 3, '\0');
-    for (size_t i = 0; i < rgb.size(); i += 3) {
-      rgb[i] = (char)(bg >> 16);
-      rgb[i + 1] = (char)(bg >> 8);
-      rgb[i + 2] = (char)bg;
-    }
+    std::vector<uint8_t> row((size_t)mapW * 4), done;
+    const SourceLayer& source = b->sources[(size_t)b->layerSource];
     for (int64_t y = 0; y < mapH; y++) {
+      std::fill(row.begin(), row.end(), 0);
       int64_t sy = y - y0;
-      if (sy < 0 || sy >= p->height) continue;
-      for (int64_t x = 0; x < mapW; x++) {
+      for (int64_t x = 0; sy >= 0 && sy < p->height && x < mapW; x++) {
         int64_t sx = x - x0;
         if (sx < 0 || sx >= p->width) continue;
-        const uint8_t* px = &p->rgba[((size_t)sy * p->width + (size_t)sx) * 4];
-        if (!px[3]) continue;
-        std::memcpy(&rgb[((size_t)y * mapW + (size_t)x) * 3], px, 3);
+        std::memcpy(&row[(size_t)x * 4], &p->rgba[((size_t)sy * p->width + (size_t)sx) * 4], 4);
       }
+      if (b->compose) {
+        // Nothing lies under it but the background colour: its soft pixels come out exactly.
+        PictureLayer over = {row.data(), source.opacity, source.tint};
+        PictureCompose(&over, 1, (int32_t)mapW, true, bg, &done);
+      } else {
+        done = row;
+        for (int64_t x = 0; x < mapW; x++) {
+          uint8_t* px = &done[(size_t)x * 4];
+          if (px[3] < 128) px[0] = (uint8_t)(bg >> 16), px[1] = (uint8_t)(bg >> 8), px[2] = (uint8_t)bg;
+          else if (px[0] == 0 && px[1] == 0 && px[2] == 0) px[2] = 1;
+        }
+      }
+      for (int64_t x = 0; x < mapW; x++) std::memcpy(&rgb[((size_t)y * mapW + (size_t)x) * 3], &done[(size_t)x * 4], 3);
     }
     b->backgroundImage = rgb;
     return true;
@@ -612,7 +636,7 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
     ImportWarn(b->report, b->layerWhere + ": repeated images on maps of more than 268435456 pixels are drawn once");
   } else if (layer.repeatX || layer.repeatY) {
     // Every cell's piece depends only on where the cell falls within the repeated image.
-    std::map<std::pair<int64_t, int64_t>, int16_t> phases;
+    std::map<std::pair<int64_t, int64_t>, int32_t> phases;
     std::string piece;
     for (int64_t r = 0; r < b->rows; r++) {
       int64_t top = r * b->gh - y0;
@@ -625,7 +649,7 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
         auto it = phases.find({px, py});
         if (it == phases.end()) {
           // The cell's piece: the image laid from (-px, -py) and repeated on the axes that repeat.
-          piece.assign((size_t)b->gw * b->gh * 3, '\0');
+          piece.assign((size_t)b->gw * b->gh * 4, '\0');
           bool any = false;
           for (int32_t j = 0; j < b->gh; j++) {
             int64_t sy = py + j;
@@ -637,15 +661,14 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
               if (sx < 0 || sx >= p->width) continue;
               const uint8_t* s = &p->rgba[((size_t)sy * p->width + (size_t)sx) * 4];
               if (!s[3]) continue;
-              std::memcpy(&piece[((size_t)j * b->gw + i) * 3], s, 3);
+              std::memcpy(&piece[((size_t)j * b->gw + i) * 4], s, 4);
               any = true;
             }
           }
-          int16_t type = any ? StillType(b, ImageIntern(b, piece)) : -1;
-          if (type == 0) return false;
-          it = phases.emplace(std::make_pair(px, py), type).first;
+          int32_t entry = any ? EntryIntern(b, {PieceIntern(b, piece)}) : -1;
+          it = phases.emplace(std::make_pair(px, py), entry).first;
         }
-        if (it->second > 0 && !Place(b, c, r, it->second)) return false;
+        if (it->second >= 0 && !Place(b, c, r, it->second)) return false;
       }
     }
     return true;
@@ -660,8 +683,7 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
       for (int64_t r = r0; r <= r1; r++) {
         for (int64_t c = c0; c <= c1; c++) {
           if (!PieceOf(b, *p, ix, iy, c, r, &piece)) continue;
-          int16_t type = StillType(b, ImageIntern(b, piece));
-          if (!type || !Place(b, c, r, type)) return false;
+          if (!Place(b, c, r, EntryIntern(b, {PieceIntern(b, piece)}))) return false;
         }
       }
     }
@@ -678,7 +700,16 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     s.parallaxY *= layer.parallaxY;
     s.opacity *= layer.opacity;
     s.visible = s.visible && layer.visible;
-    s.tinted = s.tinted || (layer.hasTint && layer.tint != 0xFFFFFFFFu);
+    if (layer.hasTint && layer.tint != 0xFFFFFFFFu) {
+      s.tinted = true;
+      // A group's tint multiplies its layers' tints, channel by channel, alpha too.
+      uint32_t t = 0;
+      for (int shift = 0; shift < 32; shift += 8) {
+        uint32_t v = ((s.tint >> shift & 0xFF) * (layer.tint >> shift & 0xFF) + 127) / 255;
+        t |= v << shift;
+      }
+      s.tint = t;
+    }
     s.shown = s.shown || Named(b->options->showLayers, layer.name);
     s.hidden = s.hidden || Named(b->options->hideLayers, layer.name);
     if (layer.kind == TiledLayerKind::Group) {
@@ -689,13 +720,13 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     if (!drawn || s.hidden) continue;
     b->layerName = layer.name;
     b->layerWhere = "layer \"" + layer.name + "\"" + (layer.line ? " (line " + std::to_string(layer.line) + ")" : "");
-    // Tiled draws nothing of a layer of opacity 0; any other opacity is drawn opaque.
+    // Tiled draws nothing of a layer of opacity 0.
     if (s.opacity <= 0) {
-      ImportWarn(b->report, b->layerWhere + ": opacity 0, left out");
+      if (!b->compose) ImportWarn(b->report, b->layerWhere + ": opacity 0, left out");
       continue;
     }
-    if (s.opacity < 1) ImportWarn(b->report, b->layerWhere + ": opacity below 1 is drawn opaque");
-    if (s.tinted) ImportWarn(b->report, b->layerWhere + ": its tint colour is left out");
+    if (!b->compose && s.opacity < 1) ImportWarn(b->report, b->layerWhere + ": opacity below 1 is drawn opaque");
+    if (!b->compose && s.tinted) ImportWarn(b->report, b->layerWhere + ": its tint colour is left out");
     if (s.parallaxX != s.parallaxY) {
       ImportWarn(b->report, b->layerWhere + ": parallax differs in x and y; Tessel scrolls it by the x factor");
     }
@@ -703,13 +734,192 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     if (s.offsetX != std::floor(s.offsetX) || s.offsetY != std::floor(s.offsetY)) {
       ImportWarn(b->report, b->layerWhere + ": offsets between whole pixels are rounded");
     }
-    int64_t ox = Round(s.offsetX), oy = Round(s.offsetY);
+    double opacity = std::min(1.0, s.opacity);
+    auto style = b->styleIndex.emplace(std::make_pair(opacity, s.tint), (int32_t)b->styleIndex.size()).first;
+    b->layerSource = (int32_t)b->sources.size();
+    b->sources.push_back({layer.name, b->layerWhere, opacity, s.tint, style->second});
+    double shiftX = 0, shiftY = 0;
+    if (b->layerFactor != 1.0f) {
+      // Tiled lines a parallax layer up around the view's centre less the
+      // map's parallax origin, shifting it by (1 - factor) times that point;
+      // Tessel scrolls it by factor x view from the top-left. For a given
+      // screen the two differ by a constant, baked in here.
+      double f = b->layerFactor;
+      shiftX = (1.0 - f) * (b->screenW / 2.0 - b->map->parallaxOriginX);
+      shiftY = (1.0 - f) * (b->screenH / 2.0 - b->map->parallaxOriginY);
+    }
+    if (!std::isfinite(shiftX) || !std::isfinite(shiftY)) shiftX = shiftY = 0;
+    int64_t ox = Round(s.offsetX + shiftX), oy = Round(s.offsetY + shiftY);
     bool ok = true;
     if (layer.kind == TiledLayerKind::Tile) ok = DrawTileLayer(b, layer, ox, oy);
     else if (layer.kind == TiledLayerKind::Object) ok = DrawObjectLayer(b, layer, ox, oy);
     else ok = DrawImageLayer(b, layer, ox, oy, s);
     if (!ok) return false;
   }
+  return true;
+}
+
+// "layer "a"" or "layers "a" to "b"", for messages about a run.
+std::string RunName(const Builder* b, const BuildBand& band) {
+  const SourceLayer& first = b->sources[(size_t)band.sources.front().source];
+  const SourceLayer& last = b->sources[(size_t)band.sources.back().source];
+  if (band.sources.size() == 1) return first.where;
+  return "layers \"" + first.name + "\" to \"" + last.name + "\"";
+}
+
+// A band as separate layers: each piece keyed on its own, in the lowest layer
+// above what an earlier draw left in its cell.
+bool BandLayers(Builder* b, BuildBand* band) {
+  std::unordered_map<int32_t, int32_t> typeOf;  // entry -> tile type, -1 for nothing shown
+  std::string rgb;
+  std::vector<int32_t> frames;
+  int32_t n = b->gw * b->gh;
+  size_t run = 0;
+  for (size_t k = 0; k < band->placed.size(); k++) {
+    while (run + 1 < band->sources.size() && band->sources[run + 1].first <= k) run++;
+    const Placement& p = band->placed[k];
+    auto it = typeOf.find(p.entry);
+    if (it == typeOf.end()) {
+      frames.clear();
+      for (int32_t piece : b->entries[(size_t)p.entry]) {
+        bool any = PictureKey((const uint8_t*)b->pieces[(size_t)piece].data(), n, &rgb);
+        frames.push_back(any ? ImageIntern(b, rgb) : -1);
+      }
+      int32_t type = FramesType(b, &frames);
+      if (type == 0) return false;
+      it = typeOf.emplace(p.entry, type).first;
+    }
+    if (it->second > 0 && !PlaceKeyed(b, band, p.cell, (int16_t)it->second, band->sources[run].source)) return false;
+  }
+  return true;
+}
+
+int64_t Gcd(int64_t a, int64_t c) { return c == 0 ? a : Gcd(c, a % c); }
+
+// Composes a band into one layer: each cell's pieces in drawing order, with
+// their layers' opacity and tint, over the background colour when exact (the
+// band lies at the back over nothing but that colour), else over nothing with
+// Tessel's key at alpha 128. Animated cells run over the common cycle of
+// their pieces. Sets *fallback to the reason, composing nothing, where that would pass
+// Tessel's bounds; false after reporting an error.
+bool BandCompose(Builder* b, BuildBand* band, bool exact, std::string* fallback) {
+  fallback->clear();
+  int32_t n = b->gw * b->gh;
+  uint32_t bg = exact && b->map->hasBackground ? b->map->background & 0xFFFFFF : 0;
+  std::vector<uint32_t> order(band->placed.size());
+  for (size_t k = 0; k < order.size(); k++) order[k] = (uint32_t)k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](uint32_t x, uint32_t y) { return band->placed[x].cell < band->placed[y].cell; });
+  // The source layer of each placement.
+  std::vector<int32_t> sourceOf(band->placed.size());
+  for (size_t r = 0; r < band->sources.size(); r++) {
+    size_t end = r + 1 < band->sources.size() ? band->sources[r + 1].first : band->placed.size();
+    for (size_t k = band->sources[r].first; k < end; k++) sourceOf[k] = band->sources[r].source;
+  }
+  std::map<std::vector<int64_t>, int32_t> stackIndex;
+  std::vector<std::vector<int32_t>> composites;  // frame images (-1: all key) per distinct stack
+  std::vector<std::pair<int32_t, int32_t>> cells;  // cell, composite
+  // Every image not yet a tile type's takes at least one: enough of them end the composing early.
+  std::set<int32_t> newImages;
+  int64_t soft = 0, exactSoft = 0;
+  int64_t budgetTypes = (TesselSpriteBudget - (int64_t)b->backgroundImage.size() / 3 * 4) / ((int64_t)n * 4) - 1;
+  std::string reason;
+  std::vector<int64_t> key;
+  std::vector<PictureLayer> stack;
+  std::vector<uint8_t> composed;
+  std::string rgb;
+  for (size_t at = 0; at < order.size() && reason.empty();) {
+    int32_t cell = band->placed[order[at]].cell;
+    key.clear();
+    size_t end = at;
+    for (; end < order.size() && band->placed[order[end]].cell == cell; end++) {
+      const SourceLayer& source = b->sources[(size_t)sourceOf[order[end]]];
+      key.push_back((int64_t)band->placed[order[end]].entry << 32 | (uint32_t)source.style);
+    }
+    auto found = stackIndex.find(key);
+    if (found == stackIndex.end()) {
+      int64_t cycle = 1;
+      for (size_t k = at; k < end && cycle <= ComposeMaxCycle; k++) {
+        int64_t frames = (int64_t)b->entries[(size_t)band->placed[order[k]].entry].size();
+        cycle = cycle / Gcd(cycle, frames) * frames;
+      }
+      if (cycle > ComposeMaxCycle) {
+        reason = "an animated cell whose pieces repeat only after more than " + std::to_string(ComposeMaxCycle) +
+                 " steps";
+        break;
+      }
+      std::vector<int32_t> frames;
+      for (int64_t f = 0; f < cycle; f++) {
+        stack.clear();
+        for (size_t k = at; k < end; k++) {
+          const std::vector<int32_t>& entry = b->entries[(size_t)band->placed[order[k]].entry];
+          const SourceLayer& source = b->sources[(size_t)sourceOf[order[k]]];
+          stack.push_back({(const uint8_t*)b->pieces[(size_t)entry[(size_t)(f % (int64_t)entry.size())]].data(),
+                           source.opacity, source.tint});
+        }
+        PictureCompose(stack.data(), stack.size(), n, exact, bg, &composed);
+        bool any = PictureKeyComposed(composed, n, exact && bg == 0, &rgb, exact ? &exactSoft : &soft);
+        int32_t image = any ? ImageIntern(b, rgb) : -1;
+        if (image >= 0 && !b->stillType.count(image)) newImages.insert(image);
+        frames.push_back(image);
+      }
+      if ((int64_t)b->types.size() + (int64_t)newImages.size() > std::min<int64_t>(TesselMaxTileTypes, budgetTypes)) {
+        reason = "more than Tessel's " + std::to_string(TesselMaxTileTypes) + " tile types or the runner's 256 MiB of tile images";
+        break;
+      }
+      found = stackIndex.emplace(key, (int32_t)composites.size()).first;
+      composites.push_back(frames);
+    }
+    cells.push_back({cell, found->second});
+    at = end;
+  }
+  // How many tile types the composed cells take, at most.
+  std::set<int32_t> still;
+  std::set<std::vector<int32_t>> runs;
+  int64_t more = 0;
+  for (const std::vector<int32_t>& frames : composites) {
+    if (std::none_of(frames.begin(), frames.end(), [](int32_t f) { return f >= 0; })) continue;
+    if (frames.size() == 1) {
+      if (!b->stillType.count(frames[0]) && still.insert(frames[0]).second) more++;
+    } else if (!b->runType.count(frames) && runs.insert(frames).second) {
+      more += (int64_t)frames.size();
+    }
+  }
+  if (reason.empty() && (int64_t)b->types.size() + more > TesselMaxTileTypes) {
+    reason = "more than Tessel's " + std::to_string(TesselMaxTileTypes) + " tile types";
+  }
+  if (reason.empty() && (int64_t)b->types.size() + more > budgetTypes) {
+    reason = "more than the runner's 256 MiB of tile images";
+  }
+  if (!reason.empty()) {
+    *fallback = reason;
+    return true;
+  }
+  std::vector<int16_t> layer((size_t)b->cols * b->rows, 0);
+  std::vector<int32_t> typeOf(composites.size(), 0);
+  for (size_t k = 0; k < composites.size(); k++) {
+    std::vector<int32_t> frames = composites[k];
+    typeOf[k] = FramesType(b, &frames);
+    if (typeOf[k] == 0) return false;
+  }
+  for (const auto& [cell, composite] : cells) {
+    if (typeOf[(size_t)composite] > 0) layer[(size_t)cell] = (int16_t)typeOf[(size_t)composite];
+  }
+  if (!exact && soft > 0) {
+    ImportWarn(b->report, RunName(b, *band) + ": above " +
+                              (b->backgroundImage.empty() || band != &b->bands.front() ? "a layer of another scroll factor"
+                                                                                       : "the background image") +
+                              ", half-transparent pixels are drawn opaque (alpha 128 and above) or left out");
+  }
+  std::string name;
+  for (const SourceRun& run : band->sources) {
+    name += (name.empty() ? "" : " + ") + b->sources[(size_t)run.source].name;
+  }
+  if (name.size() > 200) name = name.substr(0, 197) + "...";
+  band->layers.push_back(std::move(layer));
+  band->names.push_back(name);
+  b->result->composedFrom += (int32_t)band->sources.size();
+  b->result->composedInto++;
   return true;
 }
 
@@ -861,12 +1071,40 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
       if (!LayerNamed(map.layers, name)) ImportWarn(report, "the map has no layer named \"" + name + "\"");
     }
   }
+  b->compose = !options.layers;
+  b->screenW = options.screenW > 0 ? options.screenW : std::min(1280, result->mapWidth);
+  b->screenH = options.screenH > 0 ? options.screenH : std::min(720, result->mapHeight);
+  result->screenW = b->screenW;
+  result->screenH = b->screenH;
   Durations(b);
   if (!DrawLayers(b, map.layers, LeafState(), 0)) return false;
+  result->sourceLayers = (int32_t)b->sources.size();
+  // Pieces are no longer needed once every band is made into layers.
+  b->drawCache.clear();
+  for (size_t k = 0; k < b->bands.size(); k++) {
+    BuildBand& band = b->bands[k];
+    std::string fallback;
+    // Only the band at the back, over nothing but the background colour, comes out exact.
+    if (b->compose && !BandCompose(b, &band, k == 0 && b->backgroundImage.empty(), &fallback)) return false;
+    if (!b->compose || !fallback.empty()) {
+      if (!BandLayers(b, &band)) return false;
+    }
+    if (!fallback.empty()) {
+      ImportWarn(b->report, RunName(b, band) + ": composing them would take " + fallback +
+                                "; they are kept as separate layers, where half-transparent pixels, opacity and tint "
+                                "are drawn opaque (alpha 128 and above) or left out");
+    }
+    std::vector<Placement>().swap(band.placed);
+    std::vector<int8_t>().swap(band.top);
+  }
 
-  // Tile images.
+  // Tile images: those a tile type shows (a run that fell back to separate
+  // layers leaves its composed images unused).
   std::vector<std::string> names(b->images.size());
+  std::vector<bool> used(b->images.size(), false);
+  for (const BuildTileType& type : b->types) used[(size_t)type.image] = true;
   for (size_t k = 0; k < b->images.size(); k++) {
+    if (!used[k]) continue;
     names[k] = ContentName(b->gw, b->gh, b->images[k]);
     ImportImage image;
     image.name = names[k];

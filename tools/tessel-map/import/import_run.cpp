@@ -144,13 +144,18 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
     }
   }
 
-  int32_t screenW = std::min(1280, result.mapWidth), screenH = std::min(720, result.mapHeight);
+  int32_t screenW = result.screenW, screenH = result.screenH;
   int64_t tileImages = (int64_t)result.images.size() - (result.background ? 1 : 0);
   *out += "imported " + source + " as " + mapFinal + ": " + RunPlural(result.layerCount, "layer", "layers") + ", " +
           RunPlural(result.tileTypeCount, "tile type", "tile types") + ", " +
           RunPlural(tileImages, "tile image", "tile images") + (result.background ? " and a background image" : "") +
           " (" + std::to_string(fresh) + " new in " + tiles + "), " + std::to_string(result.mapWidth) + "x" +
           std::to_string(result.mapHeight) + " pixels\n";
+  if (result.composedFrom > 0) {
+    *out += RunPlural(result.composedFrom, "layer", "layers") + " composed into " +
+            RunPlural(result.composedInto, "layer", "layers") + " (" + RunPlural(result.tileTypeCount, "tile type", "tile types") +
+            ")\n";
+  }
   *out += "animation interval " + std::to_string(result.interval) + " ms; run it with:\n";
   *out += "  cd " + RunQuote(args.dir) + " && tessel " + RunQuote(name) + " " + std::to_string(screenW) + " " +
           std::to_string(screenH) + " " + std::to_string(result.interval) + "\n";

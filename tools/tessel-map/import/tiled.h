@@ -115,6 +115,7 @@ struct TiledMap {
   bool infinite = false;
   bool hasBackground = false;
   uint32_t background = 0;  // 0xAARRGGBB
+  double parallaxOriginX = 0, parallaxOriginY = 0;
   std::vector<TiledTileset> tilesets;  // sorted by firstGid
   std::vector<TiledLayer> layers;
   int64_t cellCount = 0;  // cells read so far, against TiledMaxTotalCells
@@ -174,6 +175,8 @@ struct ImportImage {
 struct ImportOptions {
   std::vector<std::string> hideLayers, showLayers;
   int32_t step = 0;  // 0: chosen from the tile size
+  bool layers = false;  // keep Tiled's layers apart instead of composing runs of one scroll factor
+  int32_t screenW = 0, screenH = 0;  // the screen parallax is lined up for; 0: the suggested run size
 };
 
 struct ImportResult {
@@ -183,6 +186,10 @@ struct ImportResult {
   int32_t mapWidth = 0, mapHeight = 0;
   int32_t interval = 100;
   bool background = false;  // a background image is among the images
+  int32_t screenW = 0, screenH = 0;  // the screen parallax was lined up for (the suggested run size)
+  int32_t sourceLayers = 0;   // Tiled layers drawn
+  int32_t composedFrom = 0;   // of them, the layers composed ...
+  int32_t composedInto = 0;   // ... into this many Tessel layers
 };
 
 // Turns a parsed map into Tessel's map and images.

@@ -424,6 +424,10 @@ bool TiledJsonParse(const std::vector<uint8_t>& bytes, const std::string& path, 
       !JsonBool(f, "map", o, "infinite", false, &map->infinite)) {
     return false;
   }
+  if (!JsonNumber(f, "map", o, "parallaxoriginx", 0, &map->parallaxOriginX) ||
+      !JsonNumber(f, "map", o, "parallaxoriginy", 0, &map->parallaxOriginY)) {
+    return false;
+  }
   std::string background;
   if (!JsonString(f, "map", o, "backgroundcolor", &background)) return false;
   if (!background.empty()) {
