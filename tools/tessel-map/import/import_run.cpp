@@ -90,16 +90,16 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
     return finish(false);
   }
   std::vector<uint8_t> bytes;
-  if (!ImportReadDisk(source, &bytes)) {
+  if (!ImportReadDiskOrGz(source, &bytes)) {
     ImportFail(&report, std::string("cannot read the map: ") + std::strerror(errno));
     return finish(false);
   }
   TiledMap map;
-  if (!TiledMapParse(bytes, source, ImportReadDisk, &map, &report)) return finish(false);
+  if (!TiledMapParse(bytes, source, ImportReadDiskOrGz, &map, &report)) return finish(false);
   bytes.clear();
   bytes.shrink_to_fit();
   ImportResult result;
-  if (!ImportBuild(map, args.options, ImportReadDisk, &result, &report)) return finish(false);
+  if (!ImportBuild(map, args.options, ImportReadDiskOrGz, &result, &report)) return finish(false);
 
   std::string maps = args.dir + "/Maps", tiles = args.dir + "/Tiles";
   if (!RunMakeDirs(maps) || !RunMakeDirs(tiles)) {

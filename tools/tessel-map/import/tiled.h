@@ -41,6 +41,8 @@ bool ImportFail(ImportReport* report, const std::string& text);
 // one that never touches the disk. Returns false when the file cannot be read.
 using ImportReadFile = bool (*)(const std::string& path, std::vector<uint8_t>* bytes);
 bool ImportReadDisk(const std::string& path, std::vector<uint8_t>* bytes);
+// ImportReadDisk, but a missing X is read from X.gz (inflated) when that exists.
+bool ImportReadDiskOrGz(const std::string& path, std::vector<uint8_t>* bytes);
 
 struct TiledImage {
   std::string source;  // resolved path ("" when none)
