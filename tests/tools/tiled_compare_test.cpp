@@ -727,6 +727,88 @@ TEST_F(TiledMadeMapTest, AnimatedTilesUnderATranslucentLayerAnimateComposed) {
   }
 }
 
+// Layers of scroll factors 0, 0.5, 1 and 1.5 around a parallax origin,
+// imported for two screen sizes and scrolled to several views: every layer
+// sits where Tiled's own view puts it, shifted by (1 - factor) x (the view's
+// centre - the origin), each layer's pixels taken from Tiled's picture of it
+// alone. (Origin, screens and views are even, so no position is between pixels.)
+TEST_F(TiledMadeMapTest, ParallaxLayersSitWhereTiledsViewPutsThem) {
+  TILED_REQUIRE();
+  const float factors[4] = {0.0f, 0.5f, 1.0f, 1.5f};
+  const int32_t originX = 100, originY = 60;
+  const int32_t cols = 40, rows = 30;
+  std::vector<TilesetPlan> plans(4);
+  std::vector<std::vector<uint32_t>> cells(4);
+  Random random{181};
+  std::string sets;
+  for (int i = 0; i < 4; i++) {
+    plans[(size_t)i].name = "p" + std::to_string(i);
+    plans[(size_t)i].firstGid = 1 + 24 * (uint32_t)i;
+    plans[(size_t)i].columns = 6;
+    plans[(size_t)i].rows = 4;
+    plans[(size_t)i].seed = i + 1;
+    sets += TilesetWrite(dir_, plans[(size_t)i]);
+    cells[(size_t)i] = RandomCells(&random, cols * rows, plans[(size_t)i].firstGid, 24, i == 0 ? 0 : 70, false);
+  }
+  auto map = [&](int only) {
+    std::string body = sets;
+    for (int i = 0; i < 4; i++) {
+      std::string f = std::to_string(factors[i]);
+      body += LayerXml("l" + std::to_string(i), cols, rows, cells[(size_t)i], "csv",
+                       "parallaxx=\"" + f + "\" parallaxy=\"" + f + "\"" +
+                           (only < 0 || only == i ? "" : " visible=\"0\""));
+    }
+    return MapXml(cols, rows, 16, 16, body,
+                  "parallaxoriginx=\"" + std::to_string(originX) + "\" parallaxoriginy=\"" + std::to_string(originY) + "\"");
+  };
+  std::string path = dir_ + "/parallax.tmx";
+  Spit(path, map(-1));
+  std::vector<Image> alone(4);
+  for (int i = 0; i < 4; i++) {
+    std::string one = dir_ + "/parallax-" + std::to_string(i) + ".tmx";
+    Spit(one, map(i));
+    if (!Rasterize(one, &alone[(size_t)i])) return;
+  }
+  const int32_t screens[2][2] = {{320, 240}, {256, 160}};
+  for (const auto& screen : screens) {
+    std::string out = dir_ + "/parallax-" + std::to_string(screen[0]);
+    ToolRun run = Import(path, out, "--step 4 --screen " + std::to_string(screen[0]) + " " + std::to_string(screen[1]));
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.out.find("tessel parallax " + std::to_string(screen[0]) + " " + std::to_string(screen[1])),
+              std::string::npos)
+        << run.out;
+    for (const char* keys : {"none*2", "right*10,down*6", "right*30,down*20", "right*60,down*50"}) {
+      Image frame;
+      std::string trace;
+      if (!Render(out, "parallax", screen[0], screen[1], &frame, std::string("--trace --keys ") + keys, 100, &trace)) {
+        continue;
+      }
+      int32_t viewX = -1, viewY = -1;
+      size_t last = trace.rfind("frame ");
+      ASSERT_NE(last, std::string::npos);
+      ASSERT_EQ(std::sscanf(trace.c_str() + last, "frame %*d view %d %d", &viewX, &viewY), 2) << trace;
+      // Tiled's view: centre C = view + screen / 2; layer pixel p shows at p + (1 - f)(C - origin) - view.
+      Image want = ImageMake(screen[0], screen[1], 0);
+      for (int i = 0; i < 4; i++) {
+        double f = factors[i];
+        int32_t dx = (int32_t)std::lround((1 - f) * (viewX + screen[0] / 2 - originX)) - viewX;
+        int32_t dy = (int32_t)std::lround((1 - f) * (viewY + screen[1] / 2 - originY)) - viewY;
+        const Image& layer = alone[(size_t)i];
+        for (int32_t y = 0; y < screen[1]; y++) {
+          for (int32_t x = 0; x < screen[0]; x++) {
+            int32_t sx = x - dx, sy = y - dy;
+            if (sx < 0 || sy < 0 || sx >= layer.width || sy >= layer.height) continue;
+            if (layer.At(sx, sy)[3] == 255) std::memcpy(want.At(x, y), layer.At(sx, sy), 4);
+          }
+        }
+      }
+      ExpectMatch(std::to_string(screen[0]) + "x" + std::to_string(screen[1]) + " at view " +
+                      std::to_string(viewX) + "," + std::to_string(viewY),
+                  want, frame, 0, 0, 0, 0.999);
+    }
+  }
+}
+
 TEST_F(TiledMadeMapTest, AnimationShowsTheFrameTiledShowsAfterTheSameTime) {
   TILED_REQUIRE();
   // Tile 0 runs through tiles 5, 2, 9, 14 and tile 1 through 20, 21, 22, 100
