@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -440,34 +441,44 @@ TEST(ImportLayers, GroupsVisibilityOffsetsParallaxAndSelection) {
                      CsvLayer("inner", 4, 1, "1,0,0,0", " offsetx=\"1\" parallaxx=\"0.5\" parallaxy=\"0.5\"") +
                      " </group>\n <group name=\"off\" visible=\"0\">\n" + CsvLayer("hid", 4, 1, "2,0,0,0") +
                      " </group>\n" + CsvLayer("plain", 4, 1, "0,0,0,2");
-  // The parallax origin at the centre of the suggested screen (the map, 6 x 1
-  // pixels): Tiled's and Tessel's parallax agree without a shift.
-  Imported r = Import(TmxMap(4, 1, 1, 1, body, " parallaxoriginx=\"3\" parallaxoriginy=\"0.5\""));
+  // The parallax origin at the centre of the screen (6 x 1 pixels, the map):
+  // Tiled's and Tessel's parallax agree without a shift.
+  ImportOptions screen = LayersApart();
+  screen.screenW = 6;
+  screen.screenH = 1;
+  Imported r = Import(TmxMap(4, 1, 1, 1, body, " parallaxoriginx=\"3\" parallaxoriginy=\"0.5\""), screen);
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_EQ(r.map.layers.size(), 2u);
   EXPECT_FLOAT_EQ(r.map.layers[0].factor, 0.25f);  // 0.5 of the group times 0.5 of the layer
   EXPECT_EQ(r.map.layers[0].cells[2], 1);          // offsets 1 + 1
   // With the origin at 0, Tiled shows the layer (1 - 0.25) x 3 pixels further right on that screen.
-  Imported shifted = Import(TmxMap(4, 1, 1, 1, body));
+  Imported shifted = Import(TmxMap(4, 1, 1, 1, body), screen);
   ASSERT_TRUE(shifted.ok) << shifted.report.error;
   EXPECT_EQ(shifted.map.layers[0].cells[4], 1);
   EXPECT_FLOAT_EQ(r.map.layers[1].factor, 1.0f);
   EXPECT_EQ(r.map.layers[1].cells[0], 0);  // the invisible group's layer is left out
   EXPECT_EQ(r.map.width, 6);               // the offsets widen the map, as Tiled's picture
 
-  ImportOptions show;
+  ImportOptions show = LayersApart();
   show.showLayers = {"off"};
   r = Import(TmxMap(4, 1, 1, 1, body), show);
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_EQ(r.map.layers.size(), 1u);
   EXPECT_EQ(r.map.layers[0].name, "hid");
-  ImportOptions hide;
-  hide.hideLayers = {"inner", "nowhere"};
+  ImportOptions hide = LayersApart();
+  hide.hideLayers = {"inner"};
   r = Import(TmxMap(4, 1, 1, 1, body), hide);
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_EQ(r.map.layers.size(), 1u);
   EXPECT_EQ(r.map.layers[0].name, "plain");
-  EXPECT_TRUE(r.Warned("no layer named \"nowhere\""));
+  // A name that is no layer's is a mistake, not a map without layers.
+  for (std::vector<std::string>* names : {&hide.hideLayers, &hide.showLayers}) {
+    *names = {"nowhere"};
+    r = Import(TmxMap(4, 1, 1, 1, body), hide);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.report.error.find("no layer or group named \"nowhere\""), std::string::npos) << r.report.error;
+    names->clear();
+  }
   // Opacity 0 draws nothing in Tiled; any other opacity is drawn opaque, with a warning.
   r = Import(TmxMap(4, 1, 1, 1, set + CsvLayer("a", 4, 1, "1,0,0,0", " opacity=\"0\"") +
                                     CsvLayer("b", 4, 1, "0,2,0,0", " opacity=\"0.4\"")));
@@ -498,8 +509,11 @@ TEST(ImportLayers, InfiniteMapsImageLayersAndBackgrounds) {
 
   // A fixed image layer at the back becomes the background image, its clear pixel the map's colour.
   std::string fixed = " <imagelayer name=\"sky\" parallaxx=\"0\" parallaxy=\"0\"><image source=\"sky.png\"/></imagelayer>\n";
+  ImportOptions screen = LayersApart();
+  screen.screenW = screen.screenH = 2;
   r = Import(TmxMap(2, 2, 1, 1, fixed + set + CsvLayer("a", 2, 2, "0,0,0,1"),
-                    " backgroundcolor=\"#123456\" parallaxoriginx=\"1\" parallaxoriginy=\"1\""));
+                    " backgroundcolor=\"#123456\" parallaxoriginx=\"1\" parallaxoriginy=\"1\""),
+             screen);
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_TRUE(r.result.background);
   const ImportImage& bg = r.result.images.back();
@@ -576,7 +590,9 @@ TEST_F(ImportRunTest, WritesTheMapAndSharedImagesOrNothingAtAll) {
   // The overlapping tiles of the one layer are composed.
   EXPECT_NE(out.find("1 layer, 4 tile types, 4 tile images (4 new"), std::string::npos) << out;
   EXPECT_NE(out.find("\n1 layer composed into 1 layer (4 tile types)\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("&& tessel a 48 32 100\n"), std::string::npos) << out;
+  // Smaller than the overlay: the map starts below it, on a screen with room for both.
+  EXPECT_NE(out.find("&& tessel a 240 112 100\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("starts below it"), std::string::npos) << out;
   EXPECT_EQ(Count("Maps"), 1);
   EXPECT_EQ(Count("Tiles"), 4);
   // A second map with the same pieces adds no image and no clash.
@@ -602,6 +618,42 @@ TEST_F(ImportRunTest, WritesTheMapAndSharedImagesOrNothingAtAll) {
   EXPECT_NE(err.find("none.png"), std::string::npos) << err;
   EXPECT_EQ(Count("Maps"), 2);
   EXPECT_EQ(Count("Tiles"), 4);
+}
+
+TEST_F(ImportRunTest, AMapFromAnotherSourceIsReplacedOnlyWhenForced) {
+  QuadrantTile("big.png");
+  Write("big.png", Files["big.png"]);
+  Write("a.tmx", Bytes(TmxMap(3, 2, 16, 16, kBigTileset + CsvLayer("a", 3, 2, "0,0,0,1,1,0"))));
+  Write("b.tmx", Bytes(TmxMap(3, 2, 16, 16, kBigTileset + CsvLayer("a", 3, 2, "1,0,0,0,0,0"))));
+  ImportRunArgs args;
+  args.source = dir_ + "/a.tmx";
+  args.dir = dir_ + "/out";
+  args.name = "m";
+  std::string out, err;
+  ASSERT_EQ(ImportRun(args, &out, &err), 0) << err;
+  std::ifstream first(dir_ + "/out/Maps/m", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(first)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text.rfind("Imported from Tiled\nTiled map " + dir_ + "/a.tmx\n", 0), 0u) << text.substr(0, 80);
+  // The same source again replaces it, as after an edit.
+  Write("a.tmx", Bytes(TmxMap(3, 2, 16, 16, kBigTileset + CsvLayer("a", 3, 2, "0,0,0,0,1,0"))));
+  ASSERT_EQ(ImportRun(args, &out, &err), 0) << err;
+  // Another source under that name is refused, naming both ways out, and the map stays.
+  args.source = dir_ + "/b.tmx";
+  err.clear();
+  EXPECT_EQ(ImportRun(args, &out, &err), 2);
+  EXPECT_NE(err.find("Tiled map " + dir_ + "/a.tmx"), std::string::npos) << err;
+  EXPECT_NE(err.find("--name"), std::string::npos) << err;
+  EXPECT_NE(err.find("--force"), std::string::npos) << err;
+  std::ifstream kept(dir_ + "/out/Maps/m", std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()).find("b.tmx"),
+            std::string::npos);
+  args.force = true;
+  EXPECT_EQ(ImportRun(args, &out, &err), 0) << err;
+  // A map built by hand is another source too.
+  args.name = "hand";
+  args.force = false;
+  Write("out/Maps/hand", Bytes("My map\n\n"));
+  EXPECT_EQ(ImportRun(args, &out, &err), 2);
 }
 
 }  // namespace

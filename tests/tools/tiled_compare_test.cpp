@@ -809,6 +809,29 @@ TEST_F(TiledMadeMapTest, ParallaxLayersSitWhereTiledsViewPutsThem) {
   }
 }
 
+TEST_F(TiledMadeMapTest, MapsSmallerThanTheOverlayStartBelowIt) {
+  TILED_REQUIRE();
+  // 192 x 64 pixels: the run command's screen leaves room for the overlay
+  // above the map, and the whole map shows there as in Tiled's picture.
+  TilesetPlan plan;
+  plan.name = "tiles";
+  plan.columns = 6;
+  plan.rows = 4;
+  Random random{191};
+  std::string path = dir_ + "/small.tmx";
+  Spit(path, MapXml(12, 4, 16, 16,
+                    TilesetWrite(dir_, plan) +
+                        LayerXml("ground", 12, 4, RandomCells(&random, 48, 1, 24, 0, true), "csv")));
+  Image picture;
+  if (!Rasterize(path, &picture)) return;
+  ToolRun run = Import(path, dir_ + "/small");
+  ASSERT_EQ(run.code, 0) << run.err;
+  ASSERT_NE(run.out.find("tessel small 240 144 100"), std::string::npos) << run.out;
+  Image frame;
+  if (!Render(dir_ + "/small", "small", 240, 144, &frame)) return;
+  ExpectMatch("small map below the overlay", picture, frame, 0, -80, 0, 0.999, true);
+}
+
 TEST_F(TiledMadeMapTest, AnimationShowsTheFrameTiledShowsAfterTheSameTime) {
   TILED_REQUIRE();
   // Tile 0 runs through tiles 5, 2, 9, 14 and tile 1 through 20, 21, 22, 100

@@ -19,7 +19,7 @@ const char MapToolUsageText[] =
     "usage: tessel-map build SOURCE -o FILE   compile map source into a binary map\n"
     "       tessel-map dump FILE              print a binary map as map source, with warnings\n"
     "       tessel-map import SOURCE -o DIR [--name NAME] [--hide-layer NAME]... [--show-layer NAME]...\n"
-    "                  [--step N] [--screen W H] [--layers]\n"
+    "                  [--step N] [--screen W H] [--layers] [--force]\n"
     "                                         import a Tiled map (TMX or JSON) into DIR/Maps and DIR/Tiles\n"
     "       tessel-map --help | --version\n";
 
@@ -66,7 +66,7 @@ int MapToolDump(const char* path) {
   return 0;
 }
 
-// import SOURCE -o DIR [--name NAME] [--hide-layer NAME]... [--show-layer NAME]... [--step N] [--screen W H] [--layers]
+// import SOURCE -o DIR [--name NAME] [--hide-layer NAME]... [--show-layer NAME]... [--step N] [--screen W H] [--layers] [--force]
 int MapToolImport(int argc, char** argv) {
   ImportRunArgs args;
   bool haveDir = false;
@@ -105,6 +105,8 @@ int MapToolImport(int argc, char** argv) {
       args.options.screenH = size[1];
     } else if (a == "--layers") {
       args.options.layers = true;
+    } else if (a == "--force") {
+      args.force = true;
     } else if (a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "tessel-map: unknown or incomplete option %s\n", a.c_str());
       return MapToolUsage();

@@ -19,6 +19,8 @@ namespace {
 constexpr int32_t TesselMaxLayers = 127;
 constexpr int32_t TesselMaxTileTypes = 32767;
 constexpr int32_t TesselMaxFrames = 127;
+// Room for the runner's overlay in the top-left corner of the screen.
+constexpr int32_t OverlayWidth = 240, OverlayHeight = 80;
 
 using KeyedPicture = ImportPicture;  // straight-alpha RGBA; a trans colour key is alpha 0
 
@@ -104,7 +106,19 @@ struct Builder {
   int32_t layerSource = -1;
   float layerFactor = 1.0f;
   int64_t placements = 0;
+  std::vector<std::string> shapeLayers;  // object layers with shapes or text, for one warning
 };
+
+// A list for people: at most four items, then "and N more".
+std::string ListCut(const std::vector<std::string>& items) {
+  std::string out;
+  size_t shown = items.size() > 5 ? 4 : items.size();
+  for (size_t k = 0; k < shown; k++) {
+    out += (k == 0 ? "" : k + 1 == items.size() ? " and " : ", ") + items[k];
+  }
+  if (shown < items.size()) out += " and " + std::to_string(items.size() - shown) + " more";
+  return out;
+}
 
 int64_t FloorDiv(int64_t a, int64_t b) {
   int64_t q = a / b;
@@ -546,7 +560,10 @@ bool DrawObjectLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy
       if (o->kind == "template") {
         ImportWarn(b->report, b->layerWhere + ": objects from templates are not drawn");
       } else {
-        ImportWarn(b->report, b->layerWhere + ": shapes and text in object layers are not drawn");
+        // Most maps carry collision and event shapes that no game draws: one warning for the map.
+        if (std::find(b->shapeLayers.begin(), b->shapeLayers.end(), b->layerName) == b->shapeLayers.end()) {
+          b->shapeLayers.push_back(b->layerName);
+        }
       }
       continue;
     }
@@ -979,13 +996,16 @@ void Durations(Builder* b) {
     // Name every animated tile whose frames are not all one interval long.
     std::string where;
     for (const TiledTileset& t : b->map->tilesets) {
-      std::string ids;
+      std::vector<std::string> ids;
       for (const TiledTile& tile : t.tiles) {
         bool differs = false;
         for (const TiledFrame& f : tile.animation) differs = differs || f.duration != b->result->interval;
-        if (differs) ids += (ids.empty() ? "" : ", ") + std::to_string(tile.id);
+        if (differs) ids.push_back(std::to_string(tile.id));
       }
-      if (!ids.empty()) where += (where.empty() ? "" : "; ") + ("tileset \"" + t.name + "\" tile " + ids);
+      if (!ids.empty()) {
+        where += (where.empty() ? "" : "; ") +
+                 ("tileset \"" + t.name + "\" tile" + (ids.size() == 1 ? " " : "s ") + ListCut(ids));
+      }
     }
     ImportWarn(b->report, "animation frame durations differ (" + where + "); Tessel steps them all every " +
                               std::to_string(b->result->interval) +
@@ -1068,17 +1088,34 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   }
   for (const std::vector<std::string>* names : {&options.hideLayers, &options.showLayers}) {
     for (const std::string& name : *names) {
-      if (!LayerNamed(map.layers, name)) ImportWarn(report, "the map has no layer named \"" + name + "\"");
+      if (!LayerNamed(map.layers, name)) {
+        return ImportFail(report, std::string(names == &options.hideLayers ? "--hide-layer" : "--show-layer") +
+                                      ": the map has no layer or group named \"" + name + "\"");
+      }
     }
   }
   b->compose = !options.layers;
-  b->screenW = options.screenW > 0 ? options.screenW : std::min(1280, result->mapWidth);
-  b->screenH = options.screenH > 0 ? options.screenH : std::min(720, result->mapHeight);
+  // A map smaller than the runner's overlay (its text in the top-left corner,
+  // about 230 x 80 pixels) starts below it, on a screen that leaves room for both.
+  bool small = result->mapWidth < OverlayWidth || result->mapHeight < OverlayHeight;
+  result->startY = small ? -OverlayHeight : 0;
+  b->screenW = options.screenW > 0 ? options.screenW
+               : small             ? std::max(OverlayWidth, result->mapWidth)
+                                   : std::min(1280, result->mapWidth);
+  b->screenH = options.screenH > 0 ? options.screenH
+               : small             ? result->mapHeight + OverlayHeight
+                                   : std::min(720, result->mapHeight);
   result->screenW = b->screenW;
   result->screenH = b->screenH;
   Durations(b);
   if (!DrawLayers(b, map.layers, LeafState(), 0)) return false;
   result->sourceLayers = (int32_t)b->sources.size();
+  if (!b->shapeLayers.empty()) {
+    std::vector<std::string> quoted;
+    for (const std::string& name : b->shapeLayers) quoted.push_back("\"" + name + "\"");
+    ImportWarn(report, std::string(quoted.size() == 1 ? "layer " : "layers ") + ListCut(quoted) +
+                           ": shapes and text in object layers are not drawn");
+  }
   // Pieces are no longer needed once every band is made into layers.
   b->drawCache.clear();
   for (size_t k = 0; k < b->bands.size(); k++) {
@@ -1135,7 +1172,7 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   std::vector<uint8_t>* out = &result->mapFile;
   out->clear();
   PutLine(out, "Imported from Tiled");
-  PutLine(out, "");
+  PutLine(out, LineSafe(options.sourceText));
   PutInt(out, result->mapWidth, 4);
   PutInt(out, result->mapHeight, 4);
   PutLine(out, "");
@@ -1143,7 +1180,7 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   PutInt(out, layerCount, 1);
   PutInt(out, (int64_t)b->types.size(), 2);
   PutInt(out, 0, 4);
-  PutInt(out, 0, 4);
+  PutInt(out, result->startY, 4);
   PutLine(out, background);
   PutInt(out, step, 1);
   for (const BuildBand& band : b->bands) {

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -69,6 +71,17 @@ std::string RunQuote(const std::string& s) {
   return out + "'";
 }
 
+// The source's absolute path, its links resolved (the .gz read in its place when it is missing).
+std::string RunAbsolute(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved)) return resolved;
+  if (realpath((path + ".gz").c_str(), resolved)) {
+    std::string s = resolved;
+    return s.substr(0, s.size() - 3);
+  }
+  return path;
+}
+
 std::string RunPlural(int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -89,7 +102,22 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
     ImportFail(&report, "the map name \"" + name + "\" cannot be a file name in Maps/");
     return finish(false);
   }
+  // The map records where it came from; a map of that name from elsewhere is not replaced unasked.
+  ImportOptions options = args.options;
+  options.sourceText = "Tiled map " + RunAbsolute(source);
+  std::string mapFinal = args.dir + "/Maps/" + name;
   std::vector<uint8_t> bytes;
+  if (!args.force && ImportReadDisk(mapFinal, &bytes)) {
+    std::string text(bytes.begin(), bytes.end());
+    size_t first = text.find('\n'), second = first == std::string::npos ? first : text.find('\n', first + 1);
+    std::string recorded = second == std::string::npos ? "" : text.substr(first + 1, second - first - 1);
+    if (!recorded.empty() && recorded.back() == '\r') recorded.pop_back();
+    if (recorded != options.sourceText) {
+      ImportFail(&report, mapFinal + " holds another map (" + (recorded.empty() ? "not imported" : recorded) +
+                              "); choose another name with --name, or replace it with --force");
+      return finish(false);
+    }
+  }
   if (!ImportReadDiskOrGz(source, &bytes)) {
     ImportFail(&report, std::string("cannot read the map: ") + std::strerror(errno));
     return finish(false);
@@ -99,7 +127,7 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
   bytes.clear();
   bytes.shrink_to_fit();
   ImportResult result;
-  if (!ImportBuild(map, args.options, ImportReadDiskOrGz, &result, &report)) return finish(false);
+  if (!ImportBuild(map, options, ImportReadDiskOrGz, &result, &report)) return finish(false);
 
   std::string maps = args.dir + "/Maps", tiles = args.dir + "/Tiles";
   if (!RunMakeDirs(maps) || !RunMakeDirs(tiles)) {
@@ -127,7 +155,7 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
     }
     fresh++;
   }
-  std::string mapFinal = maps + "/" + name, mapTemp = maps + "/." + name + suffix;
+  std::string mapTemp = maps + "/." + name + suffix;
   renames.push_back({mapTemp, mapFinal});
   if (!RunWrite(mapTemp, result.mapFile)) {
     undo();
@@ -159,5 +187,9 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
   *out += "animation interval " + std::to_string(result.interval) + " ms; run it with:\n";
   *out += "  cd " + RunQuote(args.dir) + " && tessel " + RunQuote(name) + " " + std::to_string(screenW) + " " +
           std::to_string(screenH) + " " + std::to_string(result.interval) + "\n";
+  if (result.startY < 0) {
+    *out += "(the map is smaller than the overlay in the top-left corner: it starts below it, on a screen that "
+            "leaves room for both)\n";
+  }
   return finish(true);
 }

@@ -10,6 +10,7 @@ struct ImportRunArgs {
   std::string source;
   std::string dir;
   std::string name;  // "" : the source's file name without its extension
+  bool force = false;  // replace a map of that name imported from another source
   ImportOptions options;
 };
 

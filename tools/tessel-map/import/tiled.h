@@ -179,6 +179,7 @@ struct ImportOptions {
   int32_t step = 0;  // 0: chosen from the tile size
   bool layers = false;  // keep Tiled's layers apart instead of composing runs of one scroll factor
   int32_t screenW = 0, screenH = 0;  // the screen parallax is lined up for; 0: the suggested run size
+  std::string sourceText;  // recorded in the map's second free text (where it was imported from)
 };
 
 struct ImportResult {
@@ -189,6 +190,7 @@ struct ImportResult {
   int32_t interval = 100;
   bool background = false;  // a background image is among the images
   int32_t screenW = 0, screenH = 0;  // the screen parallax was lined up for (the suggested run size)
+  int32_t startY = 0;  // the view's first position: below the overlay for maps smaller than it
   int32_t sourceLayers = 0;   // Tiled layers drawn
   int32_t composedFrom = 0;   // of them, the layers composed ...
   int32_t composedInto = 0;   // ... into this many Tessel layers
