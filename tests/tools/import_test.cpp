@@ -431,6 +431,46 @@ TEST(ImportAnimation, FramesBecomeConsecutiveTileTypesRepeatedForTheirDurations)
   EXPECT_EQ(r.Pixel(still, 0, 0) >> 16, 3u);
 }
 
+TEST(ImportAnimation, ComposedCellsRunOverTheCommonCycleOrStayApartPastIt) {
+  Files.clear();
+  // 1 x 1 tiles, tile k of red level k + 1; tile 0 runs through tiles 0..n-1,
+  // tile 20 through 20..20+m-1, 100 ms a frame; the second lies half
+  // transparent over the first (layer opacity 0.5).
+  std::vector<uint32_t> pixels;
+  for (uint32_t k = 0; k < 40; k++) pixels.push_back(0xFF000000u | (k + 1) * 4 << 16);
+  Files["m/a.png"] = Png(40, 1, pixels);
+  auto map = [](int n, int m) {
+    auto frames = [](int first, int count) {
+      std::string xml;
+      for (int k = 0; k < count; k++) {
+        xml += "<frame tileid=\"" + std::to_string(first + k) + "\" duration=\"100\"/>";
+      }
+      return xml;
+    };
+    return TmxMap(1, 1, 1, 1,
+                  " <tileset firstgid=\"1\" name=\"a\" tilewidth=\"1\" tileheight=\"1\"><image source=\"a.png\"/>"
+                  "<tile id=\"0\"><animation>" + frames(0, n) + "</animation></tile><tile id=\"20\"><animation>" +
+                      frames(20, m) + "</animation></tile></tileset>\n" + CsvLayer("under", 1, 1, "1") +
+                      CsvLayer("over", 1, 1, "21", " opacity=\"0.5\""));
+  };
+  // 2 and 3 frames: one composed cell of 6 frames, each the blend of its two.
+  Imported r = Import(map(2, 3), ImportOptions());
+  ASSERT_TRUE(r.ok) << r.report.error;
+  ASSERT_EQ(r.map.layers.size(), 1u);
+  int16_t t = r.Top(0, 0);
+  ASSERT_EQ(r.map.types[(size_t)t - 1].frames, 6);
+  for (int k = 0; k < 6; k++) {
+    uint32_t under = (uint32_t)(k % 2 + 1) * 4, over = (uint32_t)(20 + k % 3 + 1) * 4;
+    EXPECT_NEAR((double)(r.Pixel((int16_t)(t + k), 0, 0) >> 16), (under + over) / 2.0, 1.0) << k;
+  }
+  // 11 and 13 frames repeat together only after 143 steps: the run stays two layers, with a warning.
+  r = Import(map(11, 13), ImportOptions());
+  ASSERT_TRUE(r.ok) << r.report.error;
+  EXPECT_EQ(r.map.layers.size(), 2u);
+  EXPECT_TRUE(r.Warned("layers \"under\" to \"over\": composing them would take an animated cell whose pieces "
+                       "repeat only after more than 127 steps"));
+}
+
 TEST(ImportLayers, GroupsVisibilityOffsetsParallaxAndSelection) {
   Files.clear();
   Files["m/a.png"] = Png(2, 1, {0xFF110000, 0xFF220000});
