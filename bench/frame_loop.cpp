@@ -33,6 +33,7 @@
 #include "screen/decoders.h"
 #include "screen/screen.h"
 #include "screen/sprites.h"
+#include "tools/lib/map_file.h"
 #include "tools/tessel-map/import/import_run.h"
 
 namespace {
@@ -45,7 +46,6 @@ struct Bytes {
   void I8(int32_t v) { b.push_back((uint8_t)v); }
   void I16(int32_t v) { I8(v), I8(v >> 8); }
   void I32(int32_t v) { I16(v), I16(v >> 16); }
-  void Line(const std::string& s) { b.insert(b.end(), s.begin(), s.end()), I8('\n'); }
   void Save(const std::string& path) { std::ofstream(path, std::ios::binary).write((char*)b.data(), b.size()); }
 };
 
@@ -96,23 +96,26 @@ void WriteMap() {
       layer.cells.push_back(tile);
     }
   }
-  Bytes map;
-  map.Line("bench"), map.Line(""), map.I32(mapWidth), map.I32(mapHeight), map.Line("");
-  map.I8((int32_t)Layers.size()), map.I16(TileKinds), map.I32(0), map.I32(0), map.Line(""), map.I8(4);
+  MapFile file;
+  file.text1 = "bench";
+  file.width = mapWidth;
+  file.height = mapHeight;
+  file.step = 4;
   for (const Layer& layer : Layers) {
-    float factor = layer.factor;
-    uint32_t raw;
-    std::memcpy(&raw, &factor, 4);
-    map.Line("layer"), map.I32(layer.width), map.I32(layer.height), map.I32(layer.tile), map.I32(layer.tile);
-    map.I32((int32_t)raw), map.I8(0);
+    MapFileLayer out;
+    out.name = "layer";
+    out.width = layer.width;
+    out.height = layer.height;
+    out.tileWidth = out.tileHeight = layer.tile;
+    out.factorBits = MapFileFactorBits(layer.factor);
+    out.cells = layer.cells;
+    file.layers.push_back(std::move(out));
   }
   for (int32_t k = 1; k <= TileKinds; k++) {
-    std::string name = std::to_string(k);
-    map.Line("t" + name + ".bmp"), map.I8(k == 1 || k == 5 ? 2 : 1), map.I16(0);
+    file.tiles.push_back({"t" + std::to_string(k) + ".bmp", (int8_t)(k == 1 || k == 5 ? 2 : 1), 0});
   }
-  for (const Layer& layer : Layers) {
-    for (int16_t c : layer.cells) map.I16(c);
-  }
+  Bytes map;
+  map.b = MapFileEncode(file);
   map.Save(Dir + "/Maps/bench");
 }
 

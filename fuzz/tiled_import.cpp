@@ -93,6 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (report.error.empty()) std::abort();
     return 0;
   }
-  if (result.mapFile.empty()) std::abort();
+  if (MapFileEncode(result.map).empty()) std::abort();
   return 0;
 }

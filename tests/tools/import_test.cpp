@@ -163,7 +163,7 @@ Imported Import(const std::string& text, const ImportOptions& options = LayersAp
   TiledMap map;
   out.ok = TiledMapParse(Bytes(text), "m/map.tmx", MemoryRead, &map, &out.report) &&
            ImportBuild(map, options, MemoryRead, &out.result, &out.report);
-  if (out.ok) out.map = ReadMap(out.result.mapFile);
+  if (out.ok) out.map = ReadMap(MapFileEncode(out.result.map));
   return out;
 }
 
@@ -591,7 +591,7 @@ TEST(ImportJson, JsonMapsAndTilesetsMatchTheirTmxForms) {
       "\"tileheight\":16,\"tilesets\":[{\"firstgid\":1,\"source\":\"t.tsx\"}],\"layers\":[{\"type\":\"tilelayer\","
       "\"name\":\"a\",\"width\":3,\"height\":2,\"data\":[0,0,0,1,1,0]}]}");
   ASSERT_TRUE(json.ok) << json.report.error;
-  EXPECT_EQ(tmx.result.mapFile, json.result.mapFile);
+  EXPECT_EQ(MapFileEncode(tmx.result.map), MapFileEncode(json.result.map));
 }
 
 class ImportRunTest : public ::testing::Test {

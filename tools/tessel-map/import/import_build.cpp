@@ -1013,16 +1013,6 @@ void Durations(Builder* b) {
   }
 }
 
-void PutLine(std::vector<uint8_t>* out, const std::string& s) {
-  out->insert(out->end(), s.begin(), s.end());
-  out->push_back(10);
-}
-
-void PutInt(std::vector<uint8_t>* out, int64_t v, int bytes) {
-  uint64_t u = (uint64_t)v;
-  for (int i = 0; i < bytes; i++) out->push_back((uint8_t)(u >> (8 * i)));
-}
-
 // Layer and tile names become text lines of the map file: no line ends in them.
 std::string LineSafe(const std::string& s) {
   std::string out;
@@ -1169,48 +1159,30 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
 
   int32_t step = options.step;
   if (step <= 0) step = std::clamp(std::min(b->gw, b->gh) / 4, 1, 16);
-  std::vector<uint8_t>* out = &result->mapFile;
-  out->clear();
-  PutLine(out, "Imported from Tiled");
-  PutLine(out, LineSafe(options.sourceText));
-  PutInt(out, result->mapWidth, 4);
-  PutInt(out, result->mapHeight, 4);
-  PutLine(out, "");
+  MapFile* out = &result->map;
+  *out = MapFile();
+  out->text1 = "Imported from Tiled";
+  out->text2 = LineSafe(options.sourceText);
+  out->width = result->mapWidth;
+  out->height = result->mapHeight;
+  out->startY = result->startY;
+  out->background = background;
+  out->step = (int8_t)step;
   int32_t layerCount = LayerTotal(b);
-  PutInt(out, layerCount, 1);
-  PutInt(out, (int64_t)b->types.size(), 2);
-  PutInt(out, 0, 4);
-  PutInt(out, result->startY, 4);
-  PutLine(out, background);
-  PutInt(out, step, 1);
-  for (const BuildBand& band : b->bands) {
+  for (BuildBand& band : b->bands) {
     for (size_t k = 0; k < band.layers.size(); k++) {
-      PutLine(out, LineSafe(band.names[k]));
-      PutInt(out, b->cols, 4);
-      PutInt(out, b->rows, 4);
-      PutInt(out, b->gw, 4);
-      PutInt(out, b->gh, 4);
-      uint32_t bits;
-      std::memcpy(&bits, &band.factor, 4);
-      PutInt(out, bits, 4);
-      PutInt(out, 0, 1);
+      MapFileLayer layer;
+      layer.name = LineSafe(band.names[k]);
+      layer.width = b->cols;
+      layer.height = b->rows;
+      layer.tileWidth = b->gw;
+      layer.tileHeight = b->gh;
+      layer.factorBits = MapFileFactorBits(band.factor);
+      layer.cells = std::move(band.layers[k]);
+      out->layers.push_back(std::move(layer));
     }
   }
-  for (const BuildTileType& type : b->types) {
-    PutLine(out, names[(size_t)type.image]);
-    PutInt(out, type.frames, 1);
-    PutInt(out, 0, 2);
-  }
-  for (const BuildBand& band : b->bands) {
-    for (const std::vector<int16_t>& cells : band.layers) {
-      size_t at = out->size();
-      out->resize(at + cells.size() * 2);
-      for (size_t i = 0; i < cells.size(); i++) {
-        (*out)[at + 2 * i] = (uint8_t)cells[i];
-        (*out)[at + 2 * i + 1] = (uint8_t)((uint16_t)cells[i] >> 8);
-      }
-    }
-  }
+  for (const BuildTileType& type : b->types) out->tiles.push_back({names[(size_t)type.image], (int8_t)type.frames, 0});
   result->layerCount = layerCount;
   result->tileTypeCount = (int32_t)b->types.size();
   if ((int64_t)b->cols * b->rows * 2 > INT32_MAX) {

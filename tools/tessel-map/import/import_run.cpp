@@ -157,7 +157,7 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
   }
   std::string mapTemp = maps + "/." + name + suffix;
   renames.push_back({mapTemp, mapFinal});
-  if (!RunWrite(mapTemp, result.mapFile)) {
+  if (!RunWrite(mapTemp, MapFileEncode(result.map))) {
     undo();
     ImportFail(&report, "cannot write " + mapFinal + ": " + std::strerror(errno));
     return finish(false);

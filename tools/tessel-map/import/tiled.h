@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/lib/map_file.h"
+
 // Flags Tiled keeps in the top bits of a cell's global tile number.
 constexpr uint32_t TiledFlipH = 0x80000000u;
 constexpr uint32_t TiledFlipV = 0x40000000u;
@@ -183,7 +185,7 @@ struct ImportOptions {
 };
 
 struct ImportResult {
-  std::vector<uint8_t> mapFile;
+  MapFile map;  // the map; the run step encodes and writes it
   std::vector<ImportImage> images;
   int32_t layerCount = 0, tileTypeCount = 0;
   int32_t mapWidth = 0, mapHeight = 0;
