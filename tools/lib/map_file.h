@@ -1,7 +1,8 @@
-// The binary map file as a plain record, and its one encoder: what the map
-// compiler, the Tiled importer and the benchmarks write. The runner reads the
-// file with its own loader (app/), and the runner's tests keep an encoder of
-// their own as an independent check.
+// The binary map file as a plain record, its one encoder (what the map
+// compiler, the Tiled importer and the benchmarks write) and a lenient decoder
+// that reads any bytes as the runner reads them (what the map dump prints).
+// The runner reads the file with its own loader (app/), and the runner's
+// tests keep an encoder of their own as an independent check.
 #pragma once
 
 #include <cstdint>
@@ -47,3 +48,24 @@ struct MapFile {
 std::vector<uint8_t> MapFileEncode(const MapFile& map);
 // A scroll factor's bits.
 uint32_t MapFileFactorBits(float factor);
+
+// How a text line of the file ended.
+enum class MapFileEnd { Lf, CrLf, Cr, Zero, EndOfFile };
+
+// What the runner reads of a file, whatever its bytes: reads past the end give
+// 0 and empty texts, a CR followed by byte 10 is one line end, a negative count
+// reads no layers or tile types. map.layers[k].cells holds the cells the file
+// holds of layer k's block (a last odd byte is a cell's low byte).
+struct MapFileRead {
+  MapFile map;  // ownCounts false: layerCount and tileCount as read
+  std::vector<MapFileEnd> ends;  // every text line's end, in file order
+  bool headerShort = false;        // the file ends inside the header
+  bool descriptorsShort = false;   // ... inside the layer or tile type descriptions
+  bool anyBadBlock = false;        // a block size the runner cannot hold: it reads no block
+  std::vector<double> blockBytes;  // each layer's declared block size
+  std::vector<size_t> blockAt;     // each layer's block offset in the file
+  bool cut = false;                // the file ends inside a block (blockHeld < blockBytes)
+  size_t cellsEnd = 0;             // where the blocks end (trailing bytes are never read)
+};
+
+void MapFileDecode(const std::vector<uint8_t>& bytes, MapFileRead* read);
