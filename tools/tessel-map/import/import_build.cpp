@@ -561,8 +561,9 @@ bool DrawObjectLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy
         ImportWarn(b->report, b->layerWhere + ": objects from templates are not drawn");
       } else {
         // Most maps carry collision and event shapes that no game draws: one warning for the map.
-        if (std::find(b->shapeLayers.begin(), b->shapeLayers.end(), b->layerName) == b->shapeLayers.end()) {
-          b->shapeLayers.push_back(b->layerName);
+        std::string named = b->layerWhere.substr(6);  // "NAME" (line N)
+        if (std::find(b->shapeLayers.begin(), b->shapeLayers.end(), named) == b->shapeLayers.end()) {
+          b->shapeLayers.push_back(named);
         }
       }
       continue;
@@ -1101,9 +1102,7 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   if (!DrawLayers(b, map.layers, LeafState(), 0)) return false;
   result->sourceLayers = (int32_t)b->sources.size();
   if (!b->shapeLayers.empty()) {
-    std::vector<std::string> quoted;
-    for (const std::string& name : b->shapeLayers) quoted.push_back("\"" + name + "\"");
-    ImportWarn(report, std::string(quoted.size() == 1 ? "layer " : "layers ") + ListCut(quoted) +
+    ImportWarn(report, std::string(b->shapeLayers.size() == 1 ? "layer " : "layers ") + ListCut(b->shapeLayers) +
                            ": shapes and text in object layers are not drawn");
   }
   // Pieces are no longer needed once every band is made into layers.
