@@ -34,26 +34,16 @@ struct BuildTileType {
   int32_t frames;  // 1 for a still tile; the first of an animated run holds the run's length
 };
 
-// One piece drawn into a cell: which draw entry (a still piece or the frames
-// of an animated one).
-struct Placement {
-  int32_t cell;
-  int32_t entry;
-};
-
-// From which placement on a source layer drew.
-struct SourceRun {
-  size_t first;
-  int32_t source;
-};
-
-// A run of consecutive drawn layers with one scroll factor.
+// A run of consecutive drawn layers with one scroll factor. While drawing, its
+// pieces stack in slots: each piece goes into the lowest slot above whatever
+// an earlier draw left in its cell, so a cell's stack is slots 0 to top.
 struct BuildBand {
   float factor;
-  std::vector<Placement> placed;  // in drawing order
-  std::vector<SourceRun> sources;  // the source layers that drew into it, in order
-  std::vector<int8_t> top;  // per cell: the band's topmost layer holding a piece there, -1 for none
-  std::vector<std::vector<int16_t>> layers;
+  std::vector<int32_t> sources;  // the source layers that drew into it, in order
+  std::vector<int16_t> top;      // per cell: the topmost slot holding a piece there, -1 for none
+  std::vector<std::vector<int32_t>> slots;  // per slot and cell: the draw entry + 1, 0 for none
+  std::vector<std::string> slotNames;       // the source layer that opened each slot
+  std::vector<std::vector<int16_t>> layers;  // Tessel's layers made of the band
   std::vector<std::string> names;
 };
 
@@ -87,8 +77,12 @@ struct Builder {
   std::map<std::string, KeyedPicture> pictures;  // by path and colour key
   std::vector<std::string> pieces;                // raw RGBA pieces of the grid's size, by index
   std::unordered_map<std::string, int32_t> pieceIndex;
-  std::vector<std::vector<int32_t>> entries;      // frames of pieces (one for a still piece)
-  std::map<std::vector<int32_t>, int32_t> entryIndex;
+  // Draw entries: the frames of pieces (one for a still piece) and the style
+  // they are blended with (the layer's opacity and tint).
+  std::vector<std::vector<int32_t>> entries;
+  std::vector<int32_t> entryStyle;
+  std::map<std::vector<int32_t>, int32_t> entryIndex;  // frames and style
+  std::vector<std::pair<double, uint32_t>> styles;     // opacity, tint
   std::vector<SourceLayer> sources;
   std::map<std::pair<double, uint32_t>, int32_t> styleIndex;
   std::vector<std::string> images;                // tile pixels (RGB), by index
@@ -104,8 +98,8 @@ struct Builder {
   std::string layerWhere;        // the source layer being drawn, for messages
   std::string layerName;
   int32_t layerSource = -1;
+  int32_t layerStyle = 0;
   float layerFactor = 1.0f;
-  int64_t placements = 0;
   std::vector<std::string> shapeLayers;  // object layers with shapes or text, for one warning
 };
 
@@ -306,12 +300,16 @@ int32_t PieceIntern(Builder* b, const std::string& rgba) {
   return index;
 }
 
+// The entry of frames drawn in the current layer's style.
 int32_t EntryIntern(Builder* b, const std::vector<int32_t>& frames) {
-  auto it = b->entryIndex.find(frames);
+  std::vector<int32_t> key = frames;
+  key.push_back(b->layerStyle);
+  auto it = b->entryIndex.find(key);
   if (it != b->entryIndex.end()) return it->second;
   int32_t index = (int32_t)b->entries.size();
   b->entries.push_back(frames);
-  b->entryIndex.emplace(frames, index);
+  b->entryStyle.push_back(b->layerStyle);
+  b->entryIndex.emplace(std::move(key), index);
   return index;
 }
 
@@ -346,50 +344,38 @@ BuildBand* BandFor(Builder* b) {
   return &b->bands.back();
 }
 
+// Tessel layers made so far, or slots of bands not yet made into layers.
 int32_t LayerTotal(const Builder* b) {
   size_t n = 0;
-  for (const BuildBand& band : b->bands) n += band.layers.size();
+  for (const BuildBand& band : b->bands) n += band.layers.empty() ? band.slots.size() : band.layers.size();
   return (int32_t)n;
 }
 
-// Records the draw entry in cell (c, r) above every piece drawn there before.
+// Puts the draw entry into cell (c, r) of the current band, in the lowest
+// slot above every piece drawn there before.
 bool Place(Builder* b, int64_t c, int64_t r, int32_t entry) {
   if (c < 0 || r < 0 || c >= b->cols || r >= b->rows) return true;
   BuildBand* band = BandFor(b);
-  // Every piece takes a cell of a layer of its own when the layers are kept
-  // apart, so the bound on the cells of all layers bounds the pieces too.
-  if (++b->placements > TiledMaxTotalCells) {
-    return ImportFail(b->report, b->layerWhere + ": the map needs more than the importer's " +
-                                     std::to_string(TiledMaxTotalCells) + " cells in all its layers");
-  }
-  if (band->sources.empty() || band->sources.back().source != b->layerSource) {
-    band->sources.push_back({band->placed.size(), b->layerSource});
-  }
-  band->placed.push_back({(int32_t)(r * b->cols + c), entry});
-  b->anyDraw = true;
-  return true;
-}
-
-// Puts a tile type into a cell of a band's separate layers, in the lowest
-// layer above whatever an earlier draw left there.
-bool PlaceKeyed(Builder* b, BuildBand* band, int32_t cell, int16_t type, int32_t source) {
+  if (band->sources.empty() || band->sources.back() != b->layerSource) band->sources.push_back(b->layerSource);
   if (band->top.empty()) band->top.assign((size_t)b->cols * b->rows, -1);
-  int32_t layer = band->top[(size_t)cell] + 1;
-  if (layer >= (int32_t)band->layers.size()) {
-    const std::string& where = b->sources[(size_t)source].where;
-    if (LayerTotal(b) + 1 > TesselMaxLayers) {
-      return ImportFail(b->report, where + ": the map needs more than Tessel's " + std::to_string(TesselMaxLayers) +
-                                       " layers (tiles overlap too deeply)");
+  size_t cell = (size_t)r * b->cols + (size_t)c;
+  int32_t slot = band->top[cell] + 1;
+  if (slot >= (int32_t)band->slots.size()) {
+    // Kept apart, every slot is a Tessel layer; composed, only the cells of all slots are bounded.
+    if (!b->compose && LayerTotal(b) + 1 > TesselMaxLayers) {
+      return ImportFail(b->report, b->layerWhere + ": the map needs more than Tessel's " +
+                                       std::to_string(TesselMaxLayers) + " layers (tiles overlap too deeply)");
     }
-    if ((int64_t)(LayerTotal(b) + 1) * b->cols * b->rows > TiledMaxTotalCells) {
-      return ImportFail(b->report, where + ": the map needs more than the importer's " +
+    if ((int64_t)(LayerTotal(b) + 1) * b->cols * b->rows > TiledMaxTotalCells || slot >= INT16_MAX) {
+      return ImportFail(b->report, b->layerWhere + ": the map needs more than the importer's " +
                                        std::to_string(TiledMaxTotalCells) + " cells in all its layers");
     }
-    band->layers.emplace_back((size_t)b->cols * b->rows, 0);
-    band->names.push_back(b->sources[(size_t)source].name);
+    band->slots.emplace_back((size_t)b->cols * b->rows, 0);
+    band->slotNames.push_back(b->layerName);
   }
-  band->layers[(size_t)layer][(size_t)cell] = type;
-  band->top[(size_t)cell] = (int8_t)layer;
+  band->slots[(size_t)slot][cell] = entry + 1;
+  band->top[cell] = (int16_t)slot;
+  b->anyDraw = true;
   return true;
 }
 
@@ -451,8 +437,9 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
   bottom += t->offsetY;
   int64_t leftSub = left - FloorDiv(left, b->gw) * b->gw;
   int64_t bottomSub = bottom - FloorDiv(bottom, b->gh) * b->gh;
+  // The entries carry the layer's style: draws of other layers cut their own.
   std::string key = std::to_string(raw) + "/" + std::to_string(leftSub) + "/" + std::to_string(bottomSub) + "/" +
-                    std::to_string(w) + "x" + std::to_string(h);
+                    std::to_string(w) + "x" + std::to_string(h) + "/" + std::to_string(b->layerStyle);
   auto cached = b->drawCache.find(key);
   std::vector<CachedPiece> pieces;
   if (cached == b->drawCache.end()) {
@@ -754,6 +741,8 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     }
     double opacity = std::min(1.0, s.opacity);
     auto style = b->styleIndex.emplace(std::make_pair(opacity, s.tint), (int32_t)b->styleIndex.size()).first;
+    if (style->second == (int32_t)b->styles.size()) b->styles.push_back({opacity, s.tint});
+    b->layerStyle = style->second;
     b->layerSource = (int32_t)b->sources.size();
     b->sources.push_back({layer.name, b->layerWhere, opacity, s.tint, style->second});
     double shiftX = 0, shiftY = 0;
@@ -779,35 +768,43 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
 
 // "layer "a"" or "layers "a" to "b"", for messages about a run.
 std::string RunName(const Builder* b, const BuildBand& band) {
-  const SourceLayer& first = b->sources[(size_t)band.sources.front().source];
-  const SourceLayer& last = b->sources[(size_t)band.sources.back().source];
+  const SourceLayer& first = b->sources[(size_t)band.sources.front()];
+  const SourceLayer& last = b->sources[(size_t)band.sources.back()];
   if (band.sources.size() == 1) return first.where;
   return "layers \"" + first.name + "\" to \"" + last.name + "\"";
 }
 
-// A band as separate layers: each piece keyed on its own, in the lowest layer
-// above what an earlier draw left in its cell.
+// A band as separate layers, one per slot: each piece keyed on its own.
 bool BandLayers(Builder* b, BuildBand* band) {
+  if (LayerTotal(b) > TesselMaxLayers) {
+    return ImportFail(b->report, RunName(b, *band) + ": the map needs more than Tessel's " +
+                                     std::to_string(TesselMaxLayers) + " layers (tiles overlap too deeply)");
+  }
   std::unordered_map<int32_t, int32_t> typeOf;  // entry -> tile type, -1 for nothing shown
   std::string rgb;
   std::vector<int32_t> frames;
   int32_t n = b->gw * b->gh;
-  size_t run = 0;
-  for (size_t k = 0; k < band->placed.size(); k++) {
-    while (run + 1 < band->sources.size() && band->sources[run + 1].first <= k) run++;
-    const Placement& p = band->placed[k];
-    auto it = typeOf.find(p.entry);
-    if (it == typeOf.end()) {
-      frames.clear();
-      for (int32_t piece : b->entries[(size_t)p.entry]) {
-        bool any = PictureKey((const uint8_t*)b->pieces[(size_t)piece].data(), n, &rgb);
-        frames.push_back(any ? ImageIntern(b, rgb) : -1);
+  for (size_t k = 0; k < band->slots.size(); k++) {
+    std::vector<int16_t> layer(band->slots[k].size(), 0);
+    for (size_t cell = 0; cell < layer.size(); cell++) {
+      int32_t entry = band->slots[k][cell] - 1;
+      if (entry < 0) continue;
+      auto it = typeOf.find(entry);
+      if (it == typeOf.end()) {
+        frames.clear();
+        for (int32_t piece : b->entries[(size_t)entry]) {
+          bool any = PictureKey((const uint8_t*)b->pieces[(size_t)piece].data(), n, &rgb);
+          frames.push_back(any ? ImageIntern(b, rgb) : -1);
+        }
+        int32_t type = FramesType(b, &frames);
+        if (type == 0) return false;
+        it = typeOf.emplace(entry, type).first;
       }
-      int32_t type = FramesType(b, &frames);
-      if (type == 0) return false;
-      it = typeOf.emplace(p.entry, type).first;
+      if (it->second > 0) layer[cell] = (int16_t)it->second;
     }
-    if (it->second > 0 && !PlaceKeyed(b, band, p.cell, (int16_t)it->second, band->sources[run].source)) return false;
+    std::vector<int32_t>().swap(band->slots[k]);
+    band->layers.push_back(std::move(layer));
+    band->names.push_back(band->slotNames[k]);
   }
   return true;
 }
@@ -824,41 +821,28 @@ bool BandCompose(Builder* b, BuildBand* band, bool exact, std::string* fallback)
   fallback->clear();
   int32_t n = b->gw * b->gh;
   uint32_t bg = exact && b->map->hasBackground ? b->map->background & 0xFFFFFF : 0;
-  std::vector<uint32_t> order(band->placed.size());
-  for (size_t k = 0; k < order.size(); k++) order[k] = (uint32_t)k;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](uint32_t x, uint32_t y) { return band->placed[x].cell < band->placed[y].cell; });
-  // The source layer of each placement.
-  std::vector<int32_t> sourceOf(band->placed.size());
-  for (size_t r = 0; r < band->sources.size(); r++) {
-    size_t end = r + 1 < band->sources.size() ? band->sources[r + 1].first : band->placed.size();
-    for (size_t k = band->sources[r].first; k < end; k++) sourceOf[k] = band->sources[r].source;
-  }
-  std::map<std::vector<int64_t>, int32_t> stackIndex;
+  size_t cells = (size_t)b->cols * b->rows;
+  std::map<std::vector<int32_t>, int32_t> stackIndex;
   std::vector<std::vector<int32_t>> composites;  // frame images (-1: all key) per distinct stack
-  std::vector<std::pair<int32_t, int32_t>> cells;  // cell, composite
+  std::vector<int32_t> cellComposite(cells, -1);
   // Every image not yet a tile type's takes at least one: enough of them end the composing early.
   std::set<int32_t> newImages;
   int64_t soft = 0, exactSoft = 0;
   int64_t budgetTypes = (TesselSpriteBudget - (int64_t)b->backgroundImage.size() / 3 * 4) / ((int64_t)n * 4) - 1;
   std::string reason;
-  std::vector<int64_t> key;
+  std::vector<int32_t> key;
   std::vector<PictureLayer> stack;
   std::vector<uint8_t> composed;
   std::string rgb;
-  for (size_t at = 0; at < order.size() && reason.empty();) {
-    int32_t cell = band->placed[order[at]].cell;
+  for (size_t cell = 0; cell < cells && reason.empty(); cell++) {
+    if (band->top[cell] < 0) continue;
     key.clear();
-    size_t end = at;
-    for (; end < order.size() && band->placed[order[end]].cell == cell; end++) {
-      const SourceLayer& source = b->sources[(size_t)sourceOf[order[end]]];
-      key.push_back((int64_t)band->placed[order[end]].entry << 32 | (uint32_t)source.style);
-    }
+    for (int32_t k = 0; k <= band->top[cell]; k++) key.push_back(band->slots[(size_t)k][cell] - 1);
     auto found = stackIndex.find(key);
     if (found == stackIndex.end()) {
       int64_t cycle = 1;
-      for (size_t k = at; k < end && cycle <= ComposeMaxCycle; k++) {
-        int64_t frames = (int64_t)b->entries[(size_t)band->placed[order[k]].entry].size();
+      for (size_t k = 0; k < key.size() && cycle <= ComposeMaxCycle; k++) {
+        int64_t frames = (int64_t)b->entries[(size_t)key[k]].size();
         cycle = cycle / Gcd(cycle, frames) * frames;
       }
       if (cycle > ComposeMaxCycle) {
@@ -869,11 +853,11 @@ bool BandCompose(Builder* b, BuildBand* band, bool exact, std::string* fallback)
       std::vector<int32_t> frames;
       for (int64_t f = 0; f < cycle; f++) {
         stack.clear();
-        for (size_t k = at; k < end; k++) {
-          const std::vector<int32_t>& entry = b->entries[(size_t)band->placed[order[k]].entry];
-          const SourceLayer& source = b->sources[(size_t)sourceOf[order[k]]];
-          stack.push_back({(const uint8_t*)b->pieces[(size_t)entry[(size_t)(f % (int64_t)entry.size())]].data(),
-                           source.opacity, source.tint});
+        for (int32_t entry : key) {
+          const std::vector<int32_t>& pieces = b->entries[(size_t)entry];
+          const std::pair<double, uint32_t>& style = b->styles[(size_t)b->entryStyle[(size_t)entry]];
+          stack.push_back({(const uint8_t*)b->pieces[(size_t)pieces[(size_t)(f % (int64_t)pieces.size())]].data(),
+                           style.first, style.second});
         }
         PictureCompose(stack.data(), stack.size(), n, exact, bg, &composed);
         bool any = PictureKeyComposed(composed, n, exact && bg == 0, &rgb, exact ? &exactSoft : &soft);
@@ -882,14 +866,14 @@ bool BandCompose(Builder* b, BuildBand* band, bool exact, std::string* fallback)
         frames.push_back(image);
       }
       if ((int64_t)b->types.size() + (int64_t)newImages.size() > std::min<int64_t>(TesselMaxTileTypes, budgetTypes)) {
-        reason = "more than Tessel's " + std::to_string(TesselMaxTileTypes) + " tile types or the runner's 256 MiB of tile images";
+        reason = "more than Tessel's " + std::to_string(TesselMaxTileTypes) +
+                 " tile types or the runner's 256 MiB of tile images";
         break;
       }
       found = stackIndex.emplace(key, (int32_t)composites.size()).first;
       composites.push_back(frames);
     }
-    cells.push_back({cell, found->second});
-    at = end;
+    cellComposite[cell] = found->second;
   }
   // How many tile types the composed cells take, at most.
   std::set<int32_t> still;
@@ -913,15 +897,17 @@ bool BandCompose(Builder* b, BuildBand* band, bool exact, std::string* fallback)
     *fallback = reason;
     return true;
   }
-  std::vector<int16_t> layer((size_t)b->cols * b->rows, 0);
   std::vector<int32_t> typeOf(composites.size(), 0);
   for (size_t k = 0; k < composites.size(); k++) {
     std::vector<int32_t> frames = composites[k];
     typeOf[k] = FramesType(b, &frames);
     if (typeOf[k] == 0) return false;
   }
-  for (const auto& [cell, composite] : cells) {
-    if (typeOf[(size_t)composite] > 0) layer[(size_t)cell] = (int16_t)typeOf[(size_t)composite];
+  std::vector<std::vector<int32_t>>().swap(band->slots);
+  std::vector<int16_t> layer(cells, 0);
+  for (size_t cell = 0; cell < cells; cell++) {
+    int32_t composite = cellComposite[cell];
+    if (composite >= 0 && typeOf[(size_t)composite] > 0) layer[cell] = (int16_t)typeOf[(size_t)composite];
   }
   if (!exact && soft > 0) {
     ImportWarn(b->report, RunName(b, *band) + ": above " +
@@ -930,9 +916,7 @@ bool BandCompose(Builder* b, BuildBand* band, bool exact, std::string* fallback)
                               ", half-transparent pixels are drawn opaque (alpha 128 and above) or left out");
   }
   std::string name;
-  for (const SourceRun& run : band->sources) {
-    name += (name.empty() ? "" : " + ") + b->sources[(size_t)run.source].name;
-  }
+  for (int32_t source : band->sources) name += (name.empty() ? "" : " + ") + b->sources[(size_t)source].name;
   if (name.size() > 200) name = name.substr(0, 197) + "...";
   band->layers.push_back(std::move(layer));
   band->names.push_back(name);
@@ -1120,8 +1104,8 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
                                 "; they are kept as separate layers, where half-transparent pixels, opacity and tint "
                                 "are drawn opaque (alpha 128 and above) or left out");
     }
-    std::vector<Placement>().swap(band.placed);
-    std::vector<int8_t>().swap(band.top);
+    std::vector<std::vector<int32_t>>().swap(band.slots);
+    std::vector<int16_t>().swap(band.top);
   }
 
   // Tile images: those a tile type shows (a run that fell back to separate
