@@ -776,7 +776,10 @@ std::string RunName(const Builder* b, const BuildBand& band) {
 
 // A band as separate layers, one per slot: each piece keyed on its own.
 bool BandLayers(Builder* b, BuildBand* band) {
-  if (LayerTotal(b) > TesselMaxLayers) {
+  // The layers made of the bands before it, and its slots.
+  size_t total = band->slots.size();
+  for (const BuildBand* before = &b->bands.front(); before != band; before++) total += before->layers.size();
+  if (total > (size_t)TesselMaxLayers) {
     return ImportFail(b->report, RunName(b, *band) + ": the map needs more than Tessel's " +
                                      std::to_string(TesselMaxLayers) + " layers (tiles overlap too deeply)");
   }
@@ -1106,6 +1109,10 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
     }
     std::vector<std::vector<int32_t>>().swap(band.slots);
     std::vector<int16_t>().swap(band.top);
+  }
+  if (LayerTotal(b) > TesselMaxLayers) {
+    return ImportFail(report, "the map needs more than Tessel's " + std::to_string(TesselMaxLayers) +
+                                  " layers (its layers change scroll factor too often)");
   }
 
   // Tile images: those a tile type shows (a run that fell back to separate
