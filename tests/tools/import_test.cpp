@@ -273,6 +273,45 @@ TEST(ImportData, CompressedDataIsBoundedByTheLayer) {
   EXPECT_LE(out.size(), 4000u + (1 << 16));
 }
 
+TEST(ImportNumbers, OneRuleForWholeAndRealNumbers) {
+  // text, whole within int32 (and its value), real (and its value).
+  struct Case {
+    const char* text;
+    bool whole;
+    int64_t value;
+    bool real;
+    double number;
+  };
+  const Case cases[] = {
+      {"0", true, 0, true, 0},          {"-12", true, -12, true, -12},
+      {"007", true, 7, true, 7},        {"2147483647", true, 2147483647, true, 2147483647.0},
+      {"-2147483648", true, -2147483648LL, true, -2147483648.0},
+      {"2147483648", false, 0, true, 2147483648.0},
+      {"1e1", false, 0, true, 10},      {"2.5E-1", false, 0, true, 0.25},
+      {"1.5", false, 0, true, 1.5},     {"0x10", false, 0, false, 0},
+      {"+3", false, 0, false, 0},       {" 4", false, 0, false, 0},
+      {"4 ", false, 0, false, 0},       {"", false, 0, false, 0},
+      {"-", false, 0, false, 0},        {"1.", false, 0, false, 0},
+      {".5", false, 0, false, 0},       {"1e", false, 0, false, 0},
+      {"inf", false, 0, false, 0},      {"nan", false, 0, false, 0},
+      {"1e999", false, 0, false, 0},    {"99999999999999999999999", false, 0, true, 1e23},
+      {"-99999999999999999999999999999999", false, 0, true, -1e32},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int64_t whole = -1;
+    double real = -1;
+    EXPECT_EQ(TiledWhole(c.text, INT32_MIN, INT32_MAX, &whole), c.whole);
+    if (c.whole) {
+      EXPECT_EQ(whole, c.value);
+    }
+    EXPECT_EQ(TiledReal(c.text, &real), c.real);
+    if (c.real) {
+      EXPECT_DOUBLE_EQ(real, c.number);
+    }
+  }
+}
+
 TEST(ImportReaders, BadInputNamesWhatAndWhere) {
   struct Case {
     std::string text, error;
@@ -300,7 +339,7 @@ TEST(ImportReaders, BadInputNamesWhatAndWhere) {
       {"{\"orientation\": \"orthogonal\",\n \"width\": 2,\n \"height\": [}", "line 3: damaged JSON"},
       {"{\"orientation\":\"hexagonal\"}", "hexagonal maps cannot be imported: only orthogonal maps"},
       {"{\"orientation\":\"orthogonal\",\"width\":1,\"height\":1,\"tilewidth\":8,\"tileheight\":\"8\",\"layers\":[]}",
-       "\"tileheight\" is not a number"},
+       "\"tileheight\" is not a whole number"},
       {"{\"orientation\":\"orthogonal\",\"width\":1,\"height\":1,\"tilewidth\":8,\"tileheight\":8,\"layers\":"
        "[{\"type\":\"tilelayer\",\"name\":\"a\",\"width\":1,\"height\":1,\"data\":\"!!\"}]}",
        "layer \"a\": bad base64 data"},
@@ -637,6 +676,7 @@ TEST_F(ImportRunTest, WritesTheMapAndSharedImagesOrNothingAtAll) {
   EXPECT_EQ(Count("Tiles"), 4);
   // A second map with the same pieces adds no image and no clash.
   args.name = "again";
+  args.named = true;
   out.clear();
   ASSERT_EQ(ImportRun(args, &out, &err), 0) << err;
   EXPECT_NE(out.find("(0 new"), std::string::npos) << out;
@@ -651,7 +691,7 @@ TEST_F(ImportRunTest, WritesTheMapAndSharedImagesOrNothingAtAll) {
                                   CsvLayer("a", 2, 1, "1,2"))));
   args.source = dir_ + "/b.tmx";
   args.dir = dir_ + "/out";
-  args.name = "";
+  args.named = false;
   err.clear();
   EXPECT_EQ(ImportRun(args, &out, &err), 2);
   EXPECT_EQ(err.rfind(args.source + ": error: ", 0), 0u) << err;
@@ -669,6 +709,7 @@ TEST_F(ImportRunTest, AMapFromAnotherSourceIsReplacedOnlyWhenForced) {
   args.source = dir_ + "/a.tmx";
   args.dir = dir_ + "/out";
   args.name = "m";
+  args.named = true;
   std::string out, err;
   ASSERT_EQ(ImportRun(args, &out, &err), 0) << err;
   std::ifstream first(dir_ + "/out/Maps/m", std::ios::binary);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,28 @@ const char MapToolUsageText[] =
     "                                         import a Tiled map (TMX or JSON) into DIR/Maps and DIR/Tiles\n"
     "       tessel-map --help | --version\n";
 
+// The source being imported, for the message of an allocation that fails.
+const char* MapToolSource = "tessel-map";
+
+// The importer bounds what a file can make it allocate; should an allocation
+// still fail (a small ulimit), the import ends as a refusal, not an abort.
+void MapToolOutOfMemory() {
+  std::fprintf(stderr, "%s: error: out of memory\n", ImportPrintable(MapToolSource).c_str());
+  std::fflush(stderr);
+  std::_Exit(2);
+}
+
+// build and dump read regular files only, whole, up to this size.
+constexpr int64_t MapToolMaxFileBytes = (int64_t)1 << 30;
+
+bool MapToolRead(const char* path, std::vector<uint8_t>* bytes) {
+  if (ImportReadDiskUpTo(path, MapToolMaxFileBytes, bytes)) return true;
+  int err = errno;
+  std::string why = err == EFBIG ? "larger than " + std::to_string(MapToolMaxFileBytes) + " bytes" : ImportReadProblem(err);
+  std::fprintf(stderr, "tessel-map: cannot read %s: %s\n", ImportPrintable(path).c_str(), why.c_str());
+  return false;
+}
+
 int MapToolUsage() {
   std::fputs(MapToolUsageText, stderr);
   return 2;
@@ -30,10 +53,7 @@ int MapToolUsage() {
 
 int MapToolBuild(const char* source, const char* output) {
   std::vector<uint8_t> text;
-  if (!ImportReadDisk(source, &text)) {
-    std::fprintf(stderr, "tessel-map: cannot read %s: %s\n", source, std::strerror(errno));
-    return 2;
-  }
+  if (!MapToolRead(source, &text)) return 2;
   std::vector<uint8_t> map;
   std::string errors;
   bool built = MapSourceBuild(std::string(text.begin(), text.end()), source, &map, &errors);
@@ -56,10 +76,7 @@ int MapToolBuild(const char* source, const char* output) {
 
 int MapToolDump(const char* path) {
   std::vector<uint8_t> bytes;
-  if (!ImportReadDisk(path, &bytes)) {
-    std::fprintf(stderr, "tessel-map: cannot read %s: %s\n", path, std::strerror(errno));
-    return 2;
-  }
+  if (!MapToolRead(path, &bytes)) return 2;
   std::string text;
   MapDumpText(bytes, path, &text);
   std::fputs(text.c_str(), stdout);
@@ -78,6 +95,7 @@ int MapToolImport(int argc, char** argv) {
       haveDir = true;
     } else if (a == "--name" && value) {
       args.name = argv[++i];
+      args.named = true;
     } else if (a == "--hide-layer" && value) {
       args.options.hideLayers.push_back(argv[++i]);
     } else if (a == "--show-layer" && value) {
@@ -117,6 +135,8 @@ int MapToolImport(int argc, char** argv) {
     }
   }
   if (args.source.empty() || !haveDir || args.dir.empty()) return MapToolUsage();
+  MapToolSource = args.source.c_str();
+  std::set_new_handler(MapToolOutOfMemory);
   std::string out, err;
   int code = ImportRun(args, &out, &err);
   std::fputs(out.c_str(), stdout);

@@ -4,10 +4,12 @@
 // layers repeat Tiled's drawing order cell by cell. Identical pieces share a
 // tile type; animated pieces get a run of consecutive tile types per frame.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 
 #include "tools/tessel-map/import/import_picture.h"
@@ -74,7 +76,8 @@ struct Builder {
   int64_t originX = 0, originY = 0;  // Tiled pixel at Tessel's (0, 0)
   int32_t screenW = 0, screenH = 0;  // the screen parallax layers are lined up for
 
-  std::map<std::string, KeyedPicture> pictures;  // by path and colour key
+  std::map<std::string, KeyedPicture> pictures;  // by the file itself and colour key
+  int64_t picturePixels = 0;                      // of all pictures, against TiledMaxAllImagePixels
   std::vector<std::string> pieces;                // raw RGBA pieces of the grid's size, by index
   std::unordered_map<std::string, int32_t> pieceIndex;
   // Draw entries: the frames of pieces (one for a still piece) and the style
@@ -91,8 +94,12 @@ struct Builder {
   std::unordered_map<int32_t, int16_t> stillType;  // image index -> tile type
   std::map<std::vector<int32_t>, int16_t> runType;  // frame images -> first tile type
   std::vector<BuildBand> bands;
-  std::map<std::string, std::vector<CachedPiece>> drawCache;
+  // By cell value, position within the base cell and drawn size: numbers, not text, for a key built per cell.
+  std::map<std::tuple<uint32_t, int64_t, int64_t, int32_t, int32_t, int32_t>, std::vector<CachedPiece>> drawCache;
   std::map<int32_t, int64_t> durations;  // frame duration -> how often
+  int64_t pieceVisits = 0;  // pieces of all draws in the map's rows, against TiledMaxPieceVisits
+  // A tile object's tile as drawn unscaled: by tileset, tile and flips.
+  std::map<std::tuple<uint32_t, uint32_t, uint32_t>, std::pair<int32_t, int32_t>> tileSizes;
   bool anyDraw = false;
   std::string backgroundImage;  // pixels of a fixed background (rgb), "" for none
   std::string layerWhere;        // the source layer being drawn, for messages
@@ -146,18 +153,33 @@ std::string ContentName(int32_t w, int32_t h, const std::string& rgb) {
 // transparent; with separate layers, warns once per tileset (or image) with
 // half-transparent pixels, which Tessel's key then draws opaque or leaves out.
 const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::string& owner) {
-  std::string key = image.source + (image.hasTrans ? "#" + std::to_string(image.trans) : "");
+  // One file named by several paths is decoded once.
+  std::string key = ImportFileKey(image.source) + (image.hasTrans ? "#" + std::to_string(image.trans) : "");
   auto it = b->pictures.find(key);
   if (it != b->pictures.end()) return &it->second;
   std::vector<uint8_t> bytes;
   if (!b->read(image.source, &bytes)) {
-    ImportFail(b->report, owner + ": cannot read the image " + image.source);
+    ImportFail(b->report, owner + ": cannot read the image " + image.source + ": " + ImportReadProblem(errno));
     return nullptr;
   }
   ImportPicture p;
   std::string problem;
+  int32_t w, h;
+  if (ImportPictureSize(bytes, &w, &h) && w > 0 && h > 0 && (int64_t)w * h <= TiledMaxImagePixels &&
+      b->picturePixels + (int64_t)w * h > TiledMaxAllImagePixels) {
+    ImportFail(b->report, owner + ": " + image.source + ": the images take more than the importer's bound of " +
+                              std::to_string(TiledMaxAllImagePixels) + " pixels in all");
+    return nullptr;
+  }
   if (!ImportPictureDecode(bytes, &p, &problem)) {
     ImportFail(b->report, owner + ": " + image.source + ": " + problem);
+    return nullptr;
+  }
+  bytes = std::vector<uint8_t>();
+  b->picturePixels += (int64_t)p.width * p.height;
+  if (b->picturePixels > TiledMaxAllImagePixels) {
+    ImportFail(b->report, owner + ": " + image.source + ": the images take more than the importer's bound of " +
+                              std::to_string(TiledMaxAllImagePixels) + " pixels in all");
     return nullptr;
   }
   bool half = false;
@@ -177,12 +199,12 @@ const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::s
   return &b->pictures.emplace(key, std::move(p)).first->second;
 }
 
+// The tileset holding gid: the last whose firstgid is not past it (they are sorted by firstgid).
 const TiledTileset* TilesetOf(const Builder* b, uint32_t gid) {
-  const TiledTileset* found = nullptr;
-  for (const TiledTileset& t : b->map->tilesets) {
-    if (t.firstGid <= gid) found = &t;
-  }
-  return found;
+  const std::vector<TiledTileset>& sets = b->map->tilesets;
+  auto it = std::upper_bound(sets.begin(), sets.end(), gid,
+                             [](uint32_t g, const TiledTileset& t) { return g < t.firstGid; });
+  return it == sets.begin() ? nullptr : &*(it - 1);
 }
 
 const TiledTile* TileRecord(const TiledTileset& t, int32_t id) {
@@ -227,6 +249,13 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
     if (w <= 0 || h <= 0 || w > TiledMaxImageSide || h > TiledMaxImageSide) {
       return ImportFail(b->report, t.where + ": tile " + std::to_string(id) + " has an empty or absurd rectangle");
     }
+    // A rectangle reaching past its image would be made of nothing but transparent pixels.
+    if (tile->x < 0 || tile->y < 0 || (int64_t)tile->x + w > whole->width || (int64_t)tile->y + h > whole->height) {
+      return ImportFail(b->report, t.where + ": tile " + std::to_string(id) + "'s rectangle " +
+                                       std::to_string(w) + "x" + std::to_string(h) + " at " + std::to_string(tile->x) +
+                                       "," + std::to_string(tile->y) + " reaches past its image of " +
+                                       std::to_string(whole->width) + "x" + std::to_string(whole->height));
+    }
     *out = PictureFlip(PictureCrop(*whole, tile->x, tile->y, w, h), flags);
   }
   if (t.gridRenderSize && (out->width != b->gw || out->height != b->gh)) {
@@ -236,9 +265,15 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
   return true;
 }
 
+// The index of a piece's pixels among the images; -1 (after reporting) past TiledMaxPiecePixels.
 int32_t ImageIntern(Builder* b, const std::string& pixels) {
   auto it = b->imageIndex.find(pixels);
   if (it != b->imageIndex.end()) return it->second;
+  if ((int64_t)(b->images.size() + 1) * b->gw * b->gh > TiledMaxPiecePixels) {
+    ImportFail(b->report, b->layerWhere + ": the map's distinct pieces take more than the importer's bound of " +
+                              std::to_string(TiledMaxPiecePixels) + " pixels");
+    return -1;
+  }
   int32_t index = (int32_t)b->images.size();
   b->images.push_back(pixels);
   b->imageIndex.emplace(pixels, index);
@@ -254,6 +289,7 @@ bool TypesFull(Builder* b, size_t more) {
 }
 
 int16_t StillType(Builder* b, int32_t image) {
+  if (image < 0) return 0;
   auto it = b->stillType.find(image);
   if (it != b->stillType.end()) return it->second;
   if (TypesFull(b, 1)) return 0;
@@ -264,6 +300,7 @@ int16_t StillType(Builder* b, int32_t image) {
 }
 
 int16_t RunType(Builder* b, const std::vector<int32_t>& frames) {
+  if (std::find(frames.begin(), frames.end(), -1) != frames.end()) return 0;
   auto it = b->runType.find(frames);
   if (it != b->runType.end()) return it->second;
   if (TypesFull(b, frames.size())) return 0;
@@ -291,9 +328,15 @@ int32_t FramesType(Builder* b, std::vector<int32_t>* frames) {
   return RunType(b, *frames);
 }
 
+// The index of a drawn piece's pixels; -1 (after reporting) past TiledMaxPiecePixels.
 int32_t PieceIntern(Builder* b, const std::string& rgba) {
   auto it = b->pieceIndex.find(rgba);
   if (it != b->pieceIndex.end()) return it->second;
+  if ((int64_t)(b->pieces.size() + 1) * b->gw * b->gh > TiledMaxPiecePixels) {
+    ImportFail(b->report, b->layerWhere + ": the map's distinct pieces take more than the importer's bound of " +
+                              std::to_string(TiledMaxPiecePixels) + " pixels");
+    return -1;
+  }
   int32_t index = (int32_t)b->pieces.size();
   b->pieces.push_back(rgba);
   b->pieceIndex.emplace(rgba, index);
@@ -406,6 +449,10 @@ bool Pieces(Builder* b, const std::vector<const KeyedPicture*>& frames, const st
     minC = std::min(minC, FloorDiv(px + x0, b->gw));
     maxC = std::max(maxC, FloorDiv(px + x1, b->gw));
   }
+  if (minR != INT64_MAX && (maxR - minR + 1) * (maxC - minC + 1) > TiledMaxDrawCells) {
+    return ImportFail(b->report, b->layerWhere + ": a tile or object covers more than the importer's bound of " +
+                                     std::to_string(TiledMaxDrawCells) + " cells");
+  }
   std::string piece;
   std::vector<int32_t> run;
   for (int64_t r = minR; r <= maxR; r++) {
@@ -415,6 +462,7 @@ bool Pieces(Builder* b, const std::vector<const KeyedPicture*>& frames, const st
       for (size_t k = 0; k < frames.size(); k++) {
         any |= PieceOf(b, *frames[k], px, py + frameY[k], c, r, &piece);
         run.push_back(PieceIntern(b, piece));
+        if (run.back() < 0) return false;
       }
       if (!any) continue;
       out->push_back({(int32_t)(c - baseC), (int32_t)(r - baseR), EntryIntern(b, run)});
@@ -438,11 +486,10 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
   int64_t leftSub = left - FloorDiv(left, b->gw) * b->gw;
   int64_t bottomSub = bottom - FloorDiv(bottom, b->gh) * b->gh;
   // The entries carry the layer's style: draws of other layers cut their own.
-  std::string key = std::to_string(raw) + "/" + std::to_string(leftSub) + "/" + std::to_string(bottomSub) + "/" +
-                    std::to_string(w) + "x" + std::to_string(h) + "/" + std::to_string(b->layerStyle);
+  auto key = std::make_tuple(raw, leftSub, bottomSub, w, h, b->layerStyle);
   auto cached = b->drawCache.find(key);
-  std::vector<CachedPiece> pieces;
   if (cached == b->drawCache.end()) {
+    std::vector<CachedPiece> pieces;
     const TiledTile* record = TileRecord(*t, id);
     std::vector<TiledFrame> frames;
     if (record && !record->animation.empty()) frames = record->animation;
@@ -469,8 +516,14 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
       repeat.assign(frames.size(), 1);
     }
     std::vector<KeyedPicture> pictures(frames.size());
+    int64_t pixels = 0;
     for (size_t k = 0; k < frames.size(); k++) {
       if (!TilePicture(b, *t, frames[k].tileId, flags, &pictures[k])) return false;
+      pixels += w > 0 && h > 0 ? (int64_t)w * h : (int64_t)pictures[k].width * pictures[k].height;
+      if (pixels > TiledMaxDrawPixels) {
+        return ImportFail(b->report, b->layerWhere + ": a tile or object with its frames takes more than the "
+                                         "importer's bound of " + std::to_string(TiledMaxDrawPixels) + " pixels");
+      }
       if (w > 0 && h > 0 && (pictures[k].width != w || pictures[k].height != h)) {
         pictures[k] = PictureScale(pictures[k], w, h);
       }
@@ -485,13 +538,23 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
     }
     // Pieces relative to cell (0, 0) for a draw whose bottom-left lies at (leftSub, bottomSub) in it.
     if (!Pieces(b, steps, stepY, leftSub, bottomSub, &pieces)) return false;
-    b->drawCache.emplace(key, pieces);
-  } else {
-    pieces = cached->second;
+    cached = b->drawCache.emplace(key, std::move(pieces)).first;
   }
   int64_t baseC = FloorDiv(left, b->gw), baseR = FloorDiv(bottom, b->gh);
-  for (const CachedPiece& p : pieces) {
-    if (!Place(b, baseC + p.dc, baseR + p.dr, p.entry)) return false;
+  // The pieces are in row order: only those in the map's rows are visited,
+  // and the visits of all draws are bounded, so objects repeated far off the
+  // map cost nothing and large ones beside it cannot add up to hours.
+  const std::vector<CachedPiece>& pieces = cached->second;
+  auto rowBefore = [](const CachedPiece& p, int64_t row) { return p.dr < row; };
+  auto first = std::lower_bound(pieces.begin(), pieces.end(), -baseR, rowBefore);
+  auto last = std::lower_bound(first, pieces.end(), (int64_t)b->rows - baseR, rowBefore);
+  b->pieceVisits += last - first;
+  if (b->pieceVisits > TiledMaxPieceVisits) {
+    return ImportFail(b->report, b->layerWhere + ": the tiles and objects cover more than the importer's bound of " +
+                                     std::to_string(TiledMaxPieceVisits) + " cells in all");
+  }
+  for (auto p = first; p != last; ++p) {
+    if (!Place(b, baseC + p->dc, baseR + p->dr, p->entry)) return false;
   }
   return true;
 }
@@ -572,10 +635,18 @@ bool DrawObjectLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy
       w = (int32_t)Round(o->width);
       h = (int32_t)Round(o->height);
     }
-    KeyedPicture probe;
-    if (!TilePicture(b, *t, (int32_t)(gid - t->firstGid), o->gid & (TiledFlipH | TiledFlipV | TiledFlipD), &probe)) {
-      return false;
+    // The tile's own size, found once per tile and flip: objects may repeat a large tile many times.
+    uint32_t flips = o->gid & (TiledFlipH | TiledFlipV | TiledFlipD);
+    auto sizeKey = std::make_tuple(t->firstGid, gid - t->firstGid, flips);
+    auto known = b->tileSizes.find(sizeKey);
+    if (known == b->tileSizes.end()) {
+      KeyedPicture picture;
+      if (!TilePicture(b, *t, (int32_t)(gid - t->firstGid), flips, &picture)) return false;
+      known = b->tileSizes.emplace(sizeKey, std::make_pair(picture.width, picture.height)).first;
     }
+    struct {
+      int32_t width, height;
+    } probe = {known->second.first, known->second.second};
     if (w == 0 || (probe.width == w && probe.height == h)) {
       w = h = 0;
     } else {
@@ -608,6 +679,11 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
   // A fixed image under everything else is Tessel's background image.
   if (!b->anyDraw && s.parallaxX == 0 && s.parallaxY == 0 && !layer.repeatX && !layer.repeatY &&
       b->backgroundImage.empty()) {
+    if (mapW * mapH > TiledMaxBackgroundPixels) {
+      return ImportFail(b->report, b->layerWhere + ": a background image of " + std::to_string(mapW) + "x" +
+                                       std::to_string(mapH) + " pixels is past the importer's bound of " +
+                                       std::to_string(TiledMaxBackgroundPixels) + " pixels");
+    }
     uint32_t bg = b->map->hasBackground ? b->map->background & 0xFFFFFF : 0;
     std::string rgb((size_t)mapW * mapH * 3, '\0');
     std::vector<uint8_t> row((size_t)mapW * 4), done;
@@ -640,19 +716,39 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
   if ((layer.repeatX || layer.repeatY) && mapW * mapH > ((int64_t)1 << 28)) {
     ImportWarn(b->report, b->layerWhere + ": repeated images on maps of more than 268435456 pixels are drawn once");
   } else if (layer.repeatX || layer.repeatY) {
-    // Every cell's piece depends only on where the cell falls within the repeated image.
-    std::map<std::pair<int64_t, int64_t>, int32_t> phases;
-    std::string piece;
+    // Every cell's piece depends only on where its column falls across the
+    // repeated image and its row down it. The phases are numbered per column
+    // and per row, and a table of the pairs keeps each piece's draw entry (0: not
+    // made yet, -1: nothing drawn, else the entry + 1): at most four bytes a
+    // cell, however many differ.
+    std::vector<int32_t> colPhase((size_t)b->cols, -1), rowPhase((size_t)b->rows, -1);
+    std::vector<int64_t> pxs, pys;
+    std::map<int64_t, int32_t> pxIndex, pyIndex;
+    for (int64_t c = 0; c < b->cols; c++) {
+      int64_t left = c * b->gw - x0;
+      if (!layer.repeatX && (left + b->gw <= 0 || left >= p->width)) continue;
+      int64_t px = layer.repeatX ? left - FloorDiv(left, p->width) * p->width : left;
+      auto it = pxIndex.emplace(px, (int32_t)pxs.size()).first;
+      if (it->second == (int32_t)pxs.size()) pxs.push_back(px);
+      colPhase[(size_t)c] = it->second;
+    }
     for (int64_t r = 0; r < b->rows; r++) {
       int64_t top = r * b->gh - y0;
       if (!layer.repeatY && (top + b->gh <= 0 || top >= p->height)) continue;
       int64_t py = layer.repeatY ? top - FloorDiv(top, p->height) * p->height : top;
+      auto it = pyIndex.emplace(py, (int32_t)pys.size()).first;
+      if (it->second == (int32_t)pys.size()) pys.push_back(py);
+      rowPhase[(size_t)r] = it->second;
+    }
+    std::vector<int32_t> phases(pxs.size() * pys.size(), 0);
+    std::string piece;
+    for (int64_t r = 0; r < b->rows; r++) {
+      if (rowPhase[(size_t)r] < 0) continue;
       for (int64_t c = 0; c < b->cols; c++) {
-        int64_t left = c * b->gw - x0;
-        if (!layer.repeatX && (left + b->gw <= 0 || left >= p->width)) continue;
-        int64_t px = layer.repeatX ? left - FloorDiv(left, p->width) * p->width : left;
-        auto it = phases.find({px, py});
-        if (it == phases.end()) {
+        if (colPhase[(size_t)c] < 0) continue;
+        int32_t& type = phases[(size_t)rowPhase[(size_t)r] * pxs.size() + (size_t)colPhase[(size_t)c]];
+        if (type == 0) {
+          int64_t px = pxs[(size_t)colPhase[(size_t)c]], py = pys[(size_t)rowPhase[(size_t)r]];
           // The cell's piece: the image laid from (-px, -py) and repeated on the axes that repeat.
           piece.assign((size_t)b->gw * b->gh * 4, '\0');
           bool any = false;
@@ -670,10 +766,11 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
               any = true;
             }
           }
-          int32_t entry = any ? EntryIntern(b, {PieceIntern(b, piece)}) : -1;
-          it = phases.emplace(std::make_pair(px, py), entry).first;
+          int32_t index = any ? PieceIntern(b, piece) : -1;
+          if (any && index < 0) return false;
+          type = any ? EntryIntern(b, {index}) + 1 : -1;
         }
-        if (it->second >= 0 && !Place(b, c, r, it->second)) return false;
+        if (type > 0 && !Place(b, c, r, type - 1)) return false;
       }
     }
     return true;
@@ -688,7 +785,8 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
       for (int64_t r = r0; r <= r1; r++) {
         for (int64_t c = c0; c <= c1; c++) {
           if (!PieceOf(b, *p, ix, iy, c, r, &piece)) continue;
-          if (!Place(b, c, r, EntryIntern(b, {PieceIntern(b, piece)}))) return false;
+          int32_t index = PieceIntern(b, piece);
+          if (index < 0 || !Place(b, c, r, EntryIntern(b, {index}))) return false;
         }
       }
     }
@@ -798,6 +896,7 @@ bool BandLayers(Builder* b, BuildBand* band) {
         for (int32_t piece : b->entries[(size_t)entry]) {
           bool any = PictureKey((const uint8_t*)b->pieces[(size_t)piece].data(), n, &rgb);
           frames.push_back(any ? ImageIntern(b, rgb) : -1);
+          if (any && frames.back() < 0) return false;
         }
         int32_t type = FramesType(b, &frames);
         if (type == 0) return false;
@@ -865,6 +964,7 @@ bool BandCompose(Builder* b, BuildBand* band, bool exact, std::string* fallback)
         PictureCompose(stack.data(), stack.size(), n, exact, bg, &composed);
         bool any = PictureKeyComposed(composed, n, exact && bg == 0, &rgb, exact ? &exactSoft : &soft);
         int32_t image = any ? ImageIntern(b, rgb) : -1;
+        if (any && image < 0) return false;
         if (image >= 0 && !b->stillType.count(image)) newImages.insert(image);
         frames.push_back(image);
       }
@@ -1047,10 +1147,16 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   }
   int64_t left = 0, top = 0, right = 0, bottom = 0;
   OffsetMargins(map.layers, 0, 0, &left, &top, &right, &bottom);
-  int64_t pixelsW = cellsW * b->gw + left + right, pixelsH = cellsH * b->gh + top + bottom;
-  if (left > INT32_MAX || top > INT32_MAX || right > INT32_MAX || bottom > INT32_MAX || pixelsW > INT32_MAX ||
-      pixelsH > INT32_MAX || (pixelsW / b->gw + 1) * (pixelsH / b->gh + 1) > TiledMaxLayerCells) {
-    return ImportFail(report, "the layer offsets reach too far past the map");
+  // Offsets are held within a pixel count a map can have, so the sums below cannot wrap.
+  int64_t reach = std::max(std::max(left, right), std::max(top, bottom));
+  int64_t pixelsW = cellsW * b->gw + std::min<int64_t>(left, INT32_MAX) + std::min<int64_t>(right, INT32_MAX);
+  int64_t pixelsH = cellsH * b->gh + std::min<int64_t>(top, INT32_MAX) + std::min<int64_t>(bottom, INT32_MAX);
+  int64_t grownCols = (pixelsW + b->gw - 1) / b->gw, grownRows = (pixelsH + b->gh - 1) / b->gh;
+  if (reach > INT32_MAX || pixelsW > INT32_MAX || pixelsH > INT32_MAX || grownCols * grownRows > TiledMaxLayerCells) {
+    return ImportFail(report, "the layer offsets (up to " + std::to_string(reach) + " pixels) grow the map to " +
+                                  std::to_string(grownCols) + "x" + std::to_string(grownRows) +
+                                  " cells, past the importer's bound of " + std::to_string(TiledMaxLayerCells) +
+                                  " cells");
   }
   b->originX -= left;
   b->originY -= top;
@@ -1060,7 +1166,9 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   result->mapHeight = (int32_t)pixelsH;
   for (size_t k = 1; k < map.tilesets.size(); k++) {
     if (map.tilesets[k].firstGid <= map.tilesets[k - 1].firstGid) {
-      return ImportFail(report, map.tilesets[k].where + ": a second tileset with firstgid " +
+      const TiledTileset& t = map.tilesets[k];
+      return ImportFail(report, (t.firstGidWhere.empty() ? t.where : t.firstGidWhere) +
+                                    ": a second tileset with firstgid " +
                                     std::to_string(map.tilesets[k].firstGid));
     }
   }
@@ -1092,8 +1200,11 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
     ImportWarn(report, std::string(b->shapeLayers.size() == 1 ? "layer " : "layers ") + ListCut(b->shapeLayers) +
                            ": shapes and text in object layers are not drawn");
   }
-  // Pieces are no longer needed once every band is made into layers.
+  // What only drawing needed goes before the layers are made and the map is written.
+  b->pictures.clear();
   b->drawCache.clear();
+  b->pieceIndex.clear();
+  b->entryIndex.clear();
   for (size_t k = 0; k < b->bands.size(); k++) {
     BuildBand& band = b->bands[k];
     std::string fallback;
@@ -1114,6 +1225,8 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
     return ImportFail(report, "the map needs more than Tessel's " + std::to_string(TesselMaxLayers) +
                                   " layers (its layers change scroll factor too often)");
   }
+  b->imageIndex.clear();
+  std::vector<std::string>().swap(b->pieces);
 
   // Tile images: those a tile type shows (a run that fell back to separate
   // layers leaves its composed images unused).
@@ -1128,6 +1241,7 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
     image.width = b->gw;
     image.height = b->gh;
     image.rgb.assign(b->images[k].begin(), b->images[k].end());
+    std::string().swap(b->images[k]);
     result->images.push_back(std::move(image));
   }
   std::string background;
@@ -1142,6 +1256,7 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
     image.width = result->mapWidth;
     image.height = result->mapHeight;
     image.rgb.assign(b->backgroundImage.begin(), b->backgroundImage.end());
+    std::string().swap(b->backgroundImage);
     background = image.name;
     result->images.push_back(std::move(image));
     result->background = true;

@@ -17,9 +17,9 @@ bool ImportReadDiskOrGz(const std::string& path, std::vector<uint8_t>* bytes) {
     *bytes = std::move(packed);
     return true;
   }
-  // The same bound as a gzipped map's text.
+  // The same bound as a file read whole.
   std::string problem;
-  if (!TiledInflate(packed, "gzip", (size_t)1 << 28, bytes, &problem)) {
+  if (!TiledInflate(packed, "gzip", (size_t)ImportMaxFileBytes, bytes, &problem)) {
     errno = EINVAL;
     return false;
   }

@@ -9,8 +9,9 @@
 struct ImportRunArgs {
   std::string source;
   std::string dir;
-  std::string name;  // "" : the source's file name without its extension
-  bool force = false;  // replace a map of that name imported from another source
+  std::string name;    // the map's file name in Maps/, when named
+  bool named = false;  // false: the source's file name without its extension
+  bool force = false;   // replace a map of that name imported from another source
   ImportOptions options;
 };
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "tools/lib/map_file.h"
@@ -25,11 +26,24 @@ constexpr int32_t TiledMaxTileSize = 4096;           // pixels, grid and tileset
 constexpr int64_t TiledMaxImagePixels = 1 << 26;     // one decoded image
 constexpr int32_t TiledMaxImageSide = 32768;
 constexpr int32_t TiledMaxGroupDepth = 64;
+// Together these keep one import under about 1 GB: the file being read, its
+// parsed tree, the cells, the decoded images, the pieces and the map written.
+constexpr int64_t ImportMaxFileBytes = 32 << 20;         // one file read whole; a .gz map inflated
+constexpr int64_t TiledMaxTreeBytes = 256 << 20;         // the parsed XML or JSON of one import
+constexpr int64_t TiledMaxAllImagePixels = 1 << 26;      // all decoded images together
+constexpr int64_t TiledMaxBackgroundPixels = 1 << 25;    // a fixed image layer made the background
+constexpr int64_t TiledMaxPiecePixels = 1 << 25;         // the distinct grid pieces of all tile types
+constexpr int64_t TiledMaxDrawPixels = 1 << 25;          // one drawn tile or object, all frames together
+constexpr int64_t TiledMaxDrawCells = 1 << 22;           // grid cells one drawn tile or object covers
+constexpr int64_t TiledMaxPieceVisits = 1 << 28;         // grid cells all draws together cover in the map's rows
+// Bytes the parsed XML and JSON trees alive now take, against TiledMaxTreeBytes.
+inline int64_t TiledTreeBytes = 0;
 
 // Messages of one import: warnings are collected (each text once), the first
 // error ends the import. Texts are written as "SOURCE: warning: ..." later.
 struct ImportReport {
   std::vector<std::string> warnings;
+  std::unordered_set<std::string> warned;  // the texts of warnings, to keep each once
   std::string error;
   bool failed = false;
 };
@@ -40,11 +54,37 @@ void ImportWarn(ImportReport* report, const std::string& text);
 bool ImportFail(ImportReport* report, const std::string& text);
 
 // How the importer reads the files a map names; the fuzz target swaps it for
-// one that never touches the disk. Returns false when the file cannot be read.
+// one that never touches the disk. Returns false when the file cannot be
+// read, with errno saying why (ImportReadProblem turns it into words).
 using ImportReadFile = bool (*)(const std::string& path, std::vector<uint8_t>* bytes);
+// Reads a regular file of at most ImportMaxFileBytes whole; anything else
+// (folders, FIFOs, devices) is refused before it is read (errno ENODEV or
+// EISDIR), a larger file with EFBIG.
 bool ImportReadDisk(const std::string& path, std::vector<uint8_t>* bytes);
 // ImportReadDisk, but a missing X is read from X.gz (inflated) when that exists.
 bool ImportReadDiskOrGz(const std::string& path, std::vector<uint8_t>* bytes);
+// The same with another size limit (tessel-map's build and dump).
+bool ImportReadDiskUpTo(const std::string& path, int64_t limit, std::vector<uint8_t>* bytes);
+// What a file layer knows before reading: a regular file of size bytes, a
+// folder or something else. Returns false (errno set) when the file must not
+// be read; both ImportReadDisk and the fuzz target's file layer decide here.
+enum class ImportFileKind { Regular, Folder, Other };
+bool ImportReadAllowed(ImportFileKind kind, int64_t size, int64_t limit = ImportMaxFileBytes);
+// Words for a read failure's errno ("not a regular file", the size bound, or strerror).
+std::string ImportReadProblem(int err);
+// A key naming the file itself: device and inode when it exists on disk, the
+// path with "." and empty parts taken out otherwise.
+std::string ImportFileKey(const std::string& path);
+// Text from a file made fit for a message line: control characters are
+// written as \xNN, so a name cannot move the cursor or retitle the terminal.
+std::string ImportPrintable(const std::string& text);
+
+// The one rule for numbers in map and tileset files. A whole number is an
+// optional '-' and decimal digits, nothing more ("1e1", "0x10", "1.5", "+3"
+// and " 4" are not whole numbers); false when text is none or lies outside lo..hi.
+bool TiledWhole(const char* text, int64_t lo, int64_t hi, int64_t* value);
+// A real number: JSON's number syntax (-12.5e-3), finite; false otherwise.
+bool TiledReal(const char* text, double* value);
 
 struct TiledImage {
   std::string source;  // resolved path ("" when none)
@@ -67,6 +107,7 @@ struct TiledTile {
 
 struct TiledTileset {
   uint32_t firstGid = 0;
+  std::string firstGidWhere;  // where the map gives firstGid, for messages about it
   std::string name;
   std::string where;  // file and line for messages
   int32_t tileWidth = 0, tileHeight = 0;
@@ -157,6 +198,24 @@ std::string TiledResolve(const std::string& base, const std::string& name);
 bool TiledTilesetCheck(TiledTileset* tileset, ImportReport* report);
 // Counts cells against the map's total and the per-layer bound.
 bool TiledCellBudget(TiledMap* map, int64_t cells, const std::string& where, ImportReport* report);
+// A chunk of an infinite map's tile layer, as its file gives it.
+struct TiledChunk {
+  int32_t x = 0, y = 0, width = 0, height = 0;
+};
+// Counts a layer's chunks: each chunk's cells (all are decoded) and the box they span.
+bool TiledChunkBudget(TiledMap* map, int64_t chunkCells, int64_t boxCells, const std::string& where,
+                      ImportReport* report);
+// Sets the layer's rectangle to the chunks' bounding box; false (with the problem) past the bounds.
+bool TiledChunkBox(const std::vector<TiledChunk>& chunks, TiledLayer* layer, std::string* problem);
+// Copies a decoded chunk into its layer; false when it does not lie inside the layer's cells.
+bool TiledChunkPlace(TiledLayer* layer, const TiledChunk& chunk, const std::vector<uint32_t>& cells);
+// Where a line starts in a file's text, found once; line numbers of offsets
+// come from it by a binary search.
+struct TiledLines {
+  std::vector<size_t> starts;
+};
+void TiledLinesOf(const std::vector<uint8_t>& bytes, TiledLines* lines);
+int32_t TiledLineAt(const TiledLines& lines, size_t offset);
 
 // An RGBA picture in memory.
 struct ImportPicture {
@@ -164,7 +223,10 @@ struct ImportPicture {
   std::vector<uint8_t> rgba;
 };
 
-// Reads PNG, GIF, BMP or JPEG bytes into RGBA (image_io.cpp).
+// The size a PNG, GIF, BMP or JPEG file declares in its header; false when it is none of them.
+bool ImportPictureSize(const std::vector<uint8_t>& bytes, int32_t* width, int32_t* height);
+// Reads PNG, GIF, BMP or JPEG bytes into RGBA (image_io.cpp); the declared
+// size is checked against the bounds before anything is decoded.
 bool ImportPictureDecode(const std::vector<uint8_t>& bytes, ImportPicture* picture, std::string* problem);
 // Encodes 8-bit RGB rows as a PNG.
 bool ImportPngEncode(int32_t width, int32_t height, const std::vector<uint8_t>& rgb, std::vector<uint8_t>* png);

@@ -1,19 +1,23 @@
 // Layer data of Tiled maps: CSV and base64 text, zlib, gzip and zstd
 // compression (inflated to a bound, never past what the layer can hold),
 // colours, relative paths and the checks both readers share.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/tessel-map/import/tiled.h"
 
 void ImportWarn(ImportReport* report, const std::string& text) {
-  if (std::find(report->warnings.begin(), report->warnings.end(), text) == report->warnings.end()) {
-    report->warnings.push_back(text);
-  }
+  if (report->warned.insert(text).second) report->warnings.push_back(text);
 }
 
 bool ImportFail(ImportReport* report, const std::string& text) {
@@ -24,16 +28,168 @@ bool ImportFail(ImportReport* report, const std::string& text) {
   return false;
 }
 
+bool ImportReadAllowed(ImportFileKind kind, int64_t size, int64_t limit) {
+  if (kind == ImportFileKind::Folder) {
+    errno = EISDIR;
+    return false;
+  }
+  if (kind != ImportFileKind::Regular) {
+    errno = ENODEV;
+    return false;
+  }
+  if (size < 0 || size > limit) {
+    errno = EFBIG;
+    return false;
+  }
+  return true;
+}
+
 bool ImportReadDisk(const std::string& path, std::vector<uint8_t>* bytes) {
+  return ImportReadDiskUpTo(path, ImportMaxFileBytes, bytes);
+}
+
+bool ImportReadDiskUpTo(const std::string& path, int64_t limit, std::vector<uint8_t>* bytes) {
   bytes->clear();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
+  // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return false;
+  }
+  ImportFileKind kind = S_ISREG(st.st_mode) ? ImportFileKind::Regular
+                        : S_ISDIR(st.st_mode) ? ImportFileKind::Folder
+                                              : ImportFileKind::Other;
+  if (!ImportReadAllowed(kind, (int64_t)st.st_size, limit)) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return false;
+  }
+  // The size is read again as the file is read: it may have grown since.
+  bytes->resize((size_t)st.st_size);
+  size_t have = 0;
+  for (;;) {
+    if (have == bytes->size()) {
+      if ((int64_t)have > limit) break;
+      bytes->resize(std::min<size_t>(have + 65536, (size_t)limit + 1));
+    }
+    ssize_t n = read(fd, bytes->data() + have, bytes->size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int saved = errno;
+      close(fd);
+      bytes->clear();
+      errno = saved;
+      return false;
+    }
+    if (n == 0) break;
+    have += (size_t)n;
+  }
+  close(fd);
+  bytes->resize(have);
+  if ((int64_t)have > limit) {
+    bytes->clear();
+    bytes->shrink_to_fit();
+    errno = EFBIG;
+    return false;
+  }
+  return true;
+}
+
+std::string ImportReadProblem(int err) {
+  if (err == ENODEV) return "not a regular file";
+  if (err == EISDIR) return "a folder, not a file";
+  if (err == EFBIG) return "larger than the importer's bound of " + std::to_string(ImportMaxFileBytes) + " bytes";
+  return std::strerror(err);
+}
+
+std::string ImportFileKey(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    return "inode " + std::to_string((uint64_t)st.st_dev) + ":" + std::to_string((uint64_t)st.st_ino);
+  }
+  std::string key = path.size() && path[0] == '/' ? "/" : "";
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t slash = path.find('/', i);
+    if (slash == std::string::npos) slash = path.size();
+    std::string part = path.substr(i, slash - i);
+    if (!part.empty() && part != ".") key += (key.empty() || key == "/" ? "" : "/") + part;
+    i = slash + 1;
+  }
+  return "path " + key;
+}
+
+std::string ImportPrintable(const std::string& text) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (char ch : text) {
+    unsigned char c = (unsigned char)ch;
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+bool TiledWhole(const char* text, int64_t lo, int64_t hi, int64_t* value) {
+  const char* s = text;
+  bool negative = *s == '-';
+  if (negative) s++;
+  if (*s < '0' || *s > '9') return false;
+  // Held at a little past every bound, so overlong digits cannot wrap.
+  const int64_t cap = (int64_t)1 << 62;
+  int64_t v = 0;
+  for (; *s >= '0' && *s <= '9'; s++) v = v >= cap / 10 ? cap : v * 10 + (*s - '0');
+  if (*s != 0) return false;
+  if (negative) v = -v;
+  if (v < lo || v > hi) return false;
+  *value = v;
+  return true;
+}
+
+bool TiledReal(const char* text, double* value) {
+  const char* s = text;
+  if (*s == '-') s++;
+  if (*s < '0' || *s > '9') return false;
+  while (*s >= '0' && *s <= '9') s++;
+  if (*s == '.') {
+    s++;
+    if (*s < '0' || *s > '9') return false;
+    while (*s >= '0' && *s <= '9') s++;
+  }
+  if (*s == 'e' || *s == 'E') {
+    s++;
+    if (*s == '+' || *s == '-') s++;
+    if (*s < '0' || *s > '9') return false;
+    while (*s >= '0' && *s <= '9') s++;
+  }
+  if (*s != 0) return false;
+  double v = std::strtod(text, nullptr);
+  if (!std::isfinite(v)) return false;
+  *value = v;
+  return true;
+}
+
+void TiledLinesOf(const std::vector<uint8_t>& bytes, TiledLines* lines) {
+  lines->starts.clear();
+  lines->starts.push_back(0);
+  for (size_t i = 0; i < bytes.size(); i++) {
+    if (bytes[i] == '\n') lines->starts.push_back(i + 1);
+  }
+}
+
+int32_t TiledLineAt(const TiledLines& lines, size_t offset) {
+  size_t line = (size_t)(std::upper_bound(lines.starts.begin(), lines.starts.end(), offset) - lines.starts.begin());
+  return (int32_t)std::min<size_t>(line, INT32_MAX);
 }
 
 bool TiledBase64(const std::string& text, std::vector<uint8_t>* out) {
@@ -213,10 +369,8 @@ std::string TiledResolve(const std::string& base, const std::string& name) {
 }
 
 bool TiledTilesetCheck(TiledTileset* t, ImportReport* report) {
+  // firstgid belongs to the map and is checked where the map gives it.
   const std::string& w = t->where;
-  if (t->firstGid == 0 || t->firstGid > TiledGidMask) {
-    return ImportFail(report, w + ": the tileset's firstgid " + std::to_string(t->firstGid) + " is out of range");
-  }
   if (t->tileWidth <= 0 || t->tileHeight <= 0 || t->tileWidth > TiledMaxTileSize ||
       t->tileHeight > TiledMaxTileSize) {
     if (t->image.source.empty() && t->tileWidth >= 0 && t->tileHeight >= 0 && t->tileWidth <= TiledMaxTileSize &&
@@ -259,6 +413,56 @@ bool TiledCellBudget(TiledMap* map, int64_t cells, const std::string& where, Imp
   return true;
 }
 
+bool TiledChunkBudget(TiledMap* map, int64_t chunkCells, int64_t boxCells, const std::string& where,
+                      ImportReport* report) {
+  // Every chunk is decoded, so overlapping chunks count each time they come.
+  if (chunkCells > TiledMaxLayerCells) {
+    return ImportFail(report, where + ": the chunks hold " + std::to_string(chunkCells) +
+                                  " cells, past the importer's bound of " + std::to_string(TiledMaxLayerCells) +
+                                  " cells a layer");
+  }
+  return TiledCellBudget(map, std::max(chunkCells, boxCells), where, report);
+}
+
+bool TiledChunkPlace(TiledLayer* layer, const TiledChunk& chunk, const std::vector<uint32_t>& cells) {
+  if ((int64_t)cells.size() != (int64_t)chunk.width * chunk.height) return false;
+  int64_t col0 = (int64_t)chunk.x - layer->cellX, row0 = (int64_t)chunk.y - layer->cellY;
+  if (col0 < 0 || row0 < 0 || col0 + chunk.width > layer->width || row0 + chunk.height > layer->height ||
+      layer->cells.size() != (size_t)layer->width * (size_t)layer->height) {
+    return false;
+  }
+  for (int64_t r = 0; r < chunk.height; r++) {
+    for (int64_t c = 0; c < chunk.width; c++) {
+      uint32_t v = cells[(size_t)(r * chunk.width + c)];
+      if (v) layer->cells[(size_t)((row0 + r) * layer->width + col0 + c)] = v;
+    }
+  }
+  return true;
+}
+
+bool TiledChunkBox(const std::vector<TiledChunk>& chunks, TiledLayer* layer, std::string* problem) {
+  int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+  for (const TiledChunk& ch : chunks) {
+    x0 = std::min<int64_t>(x0, ch.x);
+    y0 = std::min<int64_t>(y0, ch.y);
+    x1 = std::max<int64_t>(x1, (int64_t)ch.x + ch.width);
+    y1 = std::max<int64_t>(y1, (int64_t)ch.y + ch.height);
+  }
+  if (chunks.empty()) {
+    layer->width = layer->height = 0;
+    return true;
+  }
+  if (x1 - x0 > INT32_MAX || y1 - y0 > INT32_MAX || (x1 - x0) * (y1 - y0) > TiledMaxLayerCells) {
+    *problem = "the chunks span more than the importer's " + std::to_string(TiledMaxLayerCells) + " cells";
+    return false;
+  }
+  layer->cellX = (int32_t)x0;
+  layer->cellY = (int32_t)y0;
+  layer->width = (int32_t)(x1 - x0);
+  layer->height = (int32_t)(y1 - y0);
+  return true;
+}
+
 bool TiledMapParse(const std::vector<uint8_t>& bytes, const std::string& path, ImportReadFile read,
                    TiledMap* map, ImportReport* report) {
   std::vector<uint8_t> text;
@@ -266,7 +470,13 @@ bool TiledMapParse(const std::vector<uint8_t>& bytes, const std::string& path, I
   // .tmx.gz: a gzip stream around the map.
   if (bytes.size() >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B) {
     std::string problem;
-    if (!TiledInflate(bytes, "gzip", (size_t)1 << 28, &text, &problem)) return ImportFail(report, problem);
+    if (!TiledInflate(bytes, "gzip", (size_t)ImportMaxFileBytes, &text, &problem)) {
+      if (text.size() > (size_t)ImportMaxFileBytes) {
+        problem = "the gzipped map inflates past the importer's bound of " + std::to_string(ImportMaxFileBytes) +
+                  " bytes";
+      }
+      return ImportFail(report, problem);
+    }
     data = &text;
   }
   size_t i = 0;

@@ -1,6 +1,7 @@
 // JSON and TSJ reader: Tiled's JSON map and tileset files, through
 // nlohmann-json without exceptions: every value is checked for its type
 // before it is taken, and messages name the layer or tileset they are about.
+#include <cerrno>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -46,9 +47,50 @@ bool JsonFail(const JsonFile& f, const std::string& where, const std::string& te
   return ImportFail(f.report, (w.empty() ? "" : w + ": ") + text);
 }
 
-bool JsonLoad(const JsonFile& f, const std::vector<uint8_t>& bytes, Json* out) {
-  *out = Json::parse(bytes.begin(), bytes.end(), nullptr, false);
-  if (!out->is_discarded()) return true;
+// What a parsed value takes in memory, near enough, allocator overhead and
+// the room vectors grow into counted: the value itself, a map node per object
+// member, a container per array or object (and the parser's stack), its text.
+int64_t JsonCost(nlohmann::detail::parse_event_t event, const Json& parsed) {
+  using Event = nlohmann::detail::parse_event_t;
+  switch (event) {
+    case Event::object_start:
+    case Event::array_start:
+      return 128;
+    case Event::key:
+      return 128 + (int64_t)(parsed.is_string() ? parsed.get_ref<const std::string&>().size() : 0);
+    case Event::value:
+      return 32 + (int64_t)(parsed.is_string() ? parsed.get_ref<const std::string&>().size() : 0);
+    default:
+      return 0;
+  }
+}
+
+// Parses bytes into out, counting what the tree takes against
+// TiledMaxTreeBytes (with the other trees alive); *cost receives what it took.
+bool JsonLoad(const JsonFile& f, const std::vector<uint8_t>& bytes, Json* out, int64_t* cost) {
+  *cost = 0;
+  bool over = false;
+  int64_t start = TiledTreeBytes;
+  // Past the bound every further value is dropped as it is read, so the tree
+  // stops growing; the parse then ends as a refusal.
+  auto budget = [&](int, nlohmann::detail::parse_event_t event, Json& parsed) {
+    if (over) return false;
+    *cost += JsonCost(event, parsed);
+    if (start + *cost > TiledMaxTreeBytes) over = true;
+    return !over;
+  };
+  *out = Json::parse(bytes.begin(), bytes.end(), budget, false);
+  if (over) {
+    *out = Json();
+    *cost = 0;
+    return JsonFail(f, "", "the JSON takes more than the importer's bound of " + std::to_string(TiledMaxTreeBytes) +
+                               " bytes for parsed files");
+  }
+  if (!out->is_discarded()) {
+    TiledTreeBytes += *cost;
+    return true;
+  }
+  *cost = 0;
   JsonErrorSax sax;
   Json::sax_parse(bytes.begin(), bytes.end(), &sax);
   int32_t line = 1;
@@ -81,14 +123,36 @@ bool JsonNumber(const JsonFile& f, const std::string& where, const Json& o, cons
   return true;
 }
 
+// A whole number within lo..hi: a JSON integer, as in the XML form ("1e1" and "10.0" are not whole numbers).
+bool JsonWhole(const JsonFile& f, const std::string& where, const Json& o, const char* key, int64_t lo, int64_t hi,
+               int64_t fallback, int64_t* value) {
+  const Json* v = JsonMember(o, key);
+  if (!v || v->is_null()) {
+    *value = fallback;
+    return true;
+  }
+  bool ok = false;
+  if (v->is_number_unsigned()) {
+    uint64_t u = v->get<uint64_t>();
+    ok = u <= (uint64_t)hi && (int64_t)u >= lo;
+    *value = (int64_t)u;
+  } else if (v->is_number_integer()) {
+    int64_t i = v->get<int64_t>();
+    ok = i >= lo && i <= hi;
+    *value = i;
+  }
+  if (!ok) {
+    return JsonFail(f, where, std::string("\"") + key + "\" is not a whole number from " + std::to_string(lo) +
+                                  " to " + std::to_string(hi));
+  }
+  return true;
+}
+
 bool JsonInt(const JsonFile& f, const std::string& where, const Json& o, const char* key, int32_t fallback,
              int32_t* value) {
-  double d;
-  if (!JsonNumber(f, where, o, key, fallback, &d)) return false;
-  if (d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0) {
-    return JsonFail(f, where, std::string("\"") + key + "\" is not a whole 32-bit number");
-  }
-  *value = (int32_t)d;
+  int64_t v;
+  if (!JsonWhole(f, where, o, key, INT32_MIN, INT32_MAX, fallback, &v)) return false;
+  *value = (int32_t)v;
   return true;
 }
 
@@ -196,9 +260,8 @@ bool JsonTilesetBody(const JsonFile& f, const Json& o, TiledTileset* t) {
       // Files of Tiled before 1.2 keep the tiles in an object keyed by id.
       for (auto it = tiles->begin(); it != tiles->end(); ++it) {
         const std::string& key = it.key();
-        char* end = nullptr;
-        long id = std::strtol(key.c_str(), &end, 10);
-        if (key.empty() || *end != 0 || id < 0 || id > INT32_MAX) return JsonFail(f, where, "bad tile id \"" + key + "\"");
+        int64_t id;
+        if (!TiledWhole(key.c_str(), 0, INT32_MAX, &id)) return JsonFail(f, where, "bad tile id \"" + key + "\"");
         TiledTile tile;
         if (!JsonTile(f, where, it.value(), (int32_t)id, &tile)) return false;
         t->tiles.push_back(tile);
@@ -222,7 +285,7 @@ bool JsonData(const JsonFile& f, const std::string& where, const Json& o, const 
     cells->resize((size_t)count);
     size_t k = 0;
     for (const Json& v : *data) {
-      if (!v.is_number_unsigned() && !(v.is_number_integer() && v.get<int64_t>() >= 0)) {
+      if (!v.is_number_integer() || (!v.is_number_unsigned() && v.get<int64_t>() < 0)) {
         return JsonFail(f, where, "a cell of the layer data is not a tile number");
       }
       uint64_t u = v.get<uint64_t>();
@@ -247,41 +310,34 @@ bool JsonTileLayer(const JsonFile& f, const std::string& where, const Json& o, T
   }
   if (const Json* chunks = JsonMember(o, "chunks")) {
     if (!chunks->is_array()) return JsonFail(f, where, "\"chunks\" is not a list");
-    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    std::vector<TiledChunk> list;
+    int64_t chunkCells = 0;
     for (const Json& ch : *chunks) {
-      int32_t x, y, w, h;
-      if (!JsonRequiredInt(f, where, ch, "x", &x) || !JsonRequiredInt(f, where, ch, "y", &y) ||
-          !JsonRequiredInt(f, where, ch, "width", &w) || !JsonRequiredInt(f, where, ch, "height", &h)) {
+      TiledChunk chunk;
+      if (!JsonRequiredInt(f, where, ch, "x", &chunk.x) || !JsonRequiredInt(f, where, ch, "y", &chunk.y) ||
+          !JsonRequiredInt(f, where, ch, "width", &chunk.width) ||
+          !JsonRequiredInt(f, where, ch, "height", &chunk.height)) {
         return false;
       }
-      if (w <= 0 || h <= 0 || (int64_t)w * h > TiledMaxLayerCells) return JsonFail(f, where, "bad chunk size");
-      x0 = std::min<int64_t>(x0, x);
-      y0 = std::min<int64_t>(y0, y);
-      x1 = std::max<int64_t>(x1, (int64_t)x + w);
-      y1 = std::max<int64_t>(y1, (int64_t)y + h);
-    }
-    if (x0 == INT64_MAX) return true;
-    if (x1 - x0 > INT32_MAX || y1 - y0 > INT32_MAX || (x1 - x0) * (y1 - y0) > TiledMaxLayerCells) {
-      return JsonFail(f, where, "the chunks span more than the importer's " + std::to_string(TiledMaxLayerCells) +
-                                    " cells");
-    }
-    layer->cellX = (int32_t)x0;
-    layer->cellY = (int32_t)y0;
-    layer->width = (int32_t)(x1 - x0);
-    layer->height = (int32_t)(y1 - y0);
-    if (!TiledCellBudget(f.map, (int64_t)layer->width * layer->height, where, f.report)) return false;
-    layer->cells.assign((size_t)layer->width * layer->height, 0);
-    for (const Json& ch : *chunks) {
-      int32_t x = ch["x"].get<int32_t>(), y = ch["y"].get<int32_t>();
-      int32_t w = ch["width"].get<int32_t>(), h = ch["height"].get<int32_t>();
-      std::vector<uint32_t> cells;
-      if (!JsonData(f, where, ch, encoding, compression, (int64_t)w * h, &cells)) return false;
-      for (int32_t r = 0; r < h; r++) {
-        for (int32_t c = 0; c < w; c++) {
-          uint32_t v = cells[(size_t)r * w + c];
-          if (v) layer->cells[(size_t)(y - y0 + r) * layer->width + (size_t)(x - x0 + c)] = v;
-        }
+      if (chunk.width <= 0 || chunk.height <= 0 || (int64_t)chunk.width * chunk.height > TiledMaxLayerCells) {
+        return JsonFail(f, where, "bad chunk size");
       }
+      chunkCells += (int64_t)chunk.width * chunk.height;
+      if (chunkCells > TiledMaxLayerCells) break;
+      list.push_back(chunk);
+    }
+    std::string problem;
+    if (!TiledChunkBox(list, layer, &problem)) return JsonFail(f, where, problem);
+    if (!TiledChunkBudget(f.map, chunkCells, (int64_t)layer->width * layer->height, where, f.report)) return false;
+    if (list.empty()) return true;
+    layer->cells.assign((size_t)layer->width * layer->height, 0);
+    std::vector<uint32_t> cells;
+    for (size_t k = 0; k < list.size(); k++) {
+      const TiledChunk& chunk = list[k];
+      if (!JsonData(f, where, (*chunks)[k], encoding, compression, (int64_t)chunk.width * chunk.height, &cells)) {
+        return false;
+      }
+      if (!TiledChunkPlace(layer, chunk, cells)) return JsonFail(f, where, "a chunk lies outside its layer");
     }
     return true;
   }
@@ -303,15 +359,14 @@ bool JsonObjects(const JsonFile& f, const std::string& where, const Json& o, Til
   if (!objects->is_array()) return JsonFail(f, where, "\"objects\" is not a list");
   for (const Json& oj : *objects) {
     TiledObject ob;
-    double gid;
-    if (!JsonNumber(f, where, oj, "gid", 0, &gid) || !JsonNumber(f, where, oj, "x", 0, &ob.x) ||
+    int64_t gid;
+    if (!JsonWhole(f, where, oj, "gid", 0, UINT32_MAX, 0, &gid) || !JsonNumber(f, where, oj, "x", 0, &ob.x) ||
         !JsonNumber(f, where, oj, "y", 0, &ob.y) || !JsonNumber(f, where, oj, "width", 0, &ob.width) ||
         !JsonNumber(f, where, oj, "height", 0, &ob.height) ||
         !JsonNumber(f, where, oj, "rotation", 0, &ob.rotation) ||
         !JsonBool(f, where, oj, "visible", true, &ob.visible)) {
       return false;
     }
-    if (gid < 0 || gid > 4294967295.0 || gid != std::floor(gid)) return JsonFail(f, where, "bad object gid");
     ob.gid = (uint32_t)gid;
     ob.hasSize = JsonMember(oj, "width") && JsonMember(oj, "height");
     bool flag = false;
@@ -380,19 +435,25 @@ bool JsonLayers(const JsonFile& f, const Json& list, std::vector<TiledLayer>* ou
 bool JsonTileset(const JsonFile& f, const Json& o, TiledTileset* t) {
   int32_t first;
   if (!JsonRequiredInt(f, "tileset", o, "firstgid", &first)) return false;
-  if (first <= 0) return JsonFail(f, "tileset", "firstgid " + std::to_string(first) + " is out of range");
+  if (first <= 0 || (uint32_t)first > TiledGidMask) {
+    return JsonFail(f, "tileset", "firstgid " + std::to_string(first) + " is out of range (1 to " +
+                                      std::to_string(TiledGidMask) + ")");
+  }
   t->firstGid = (uint32_t)first;
+  t->firstGidWhere = f.label.empty() ? "tileset with firstgid " + std::to_string(first) : f.label;
   std::string source;
   if (!JsonString(f, "tileset", o, "source", &source)) return false;
   if (source.empty()) return JsonTilesetBody(f, o, t);
   std::string path = TiledResolve(f.path, source);
   std::vector<uint8_t> bytes;
-  if (!f.read(path, &bytes)) return JsonFail(f, "", "cannot read the tileset " + path);
+  if (!f.read(path, &bytes)) return JsonFail(f, "", "cannot read the tileset " + path + ": " + ImportReadProblem(errno));
   size_t i = 0;
   while (i < bytes.size() && (bytes[i] == ' ' || bytes[i] == '\n' || bytes[i] == '\r' || bytes[i] == '\t')) i++;
   if (i < bytes.size() && bytes[i] == '<') return TiledTmxTilesetFile(bytes, path, source, t, f.report);
   return TiledJsonTilesetFile(bytes, path, source, t, f.report);
 }
+
+bool JsonMapBody(const JsonFile& f, const Json& o, TiledMap* map, ImportReport* report);
 
 }  // namespace
 
@@ -400,15 +461,27 @@ bool TiledJsonTilesetFile(const std::vector<uint8_t>& bytes, const std::string& 
                           TiledTileset* t, ImportReport* report) {
   JsonFile f{path, label, ImportReadDisk, report, nullptr};
   Json o;
-  if (!JsonLoad(f, bytes, &o)) return false;
-  return JsonTilesetBody(f, o, t);
+  int64_t cost;
+  if (!JsonLoad(f, bytes, &o, &cost)) return false;
+  bool ok = JsonTilesetBody(f, o, t);
+  TiledTreeBytes -= cost;
+  return ok;
 }
 
 bool TiledJsonParse(const std::vector<uint8_t>& bytes, const std::string& path, ImportReadFile read, TiledMap* map,
                     ImportReport* report) {
   JsonFile f{path, "", read, report, map};
   Json o;
-  if (!JsonLoad(f, bytes, &o)) return false;
+  int64_t cost;
+  if (!JsonLoad(f, bytes, &o, &cost)) return false;
+  bool ok = JsonMapBody(f, o, map, report);
+  TiledTreeBytes -= cost;
+  return ok;
+}
+
+namespace {
+
+bool JsonMapBody(const JsonFile& f, const Json& o, TiledMap* map, ImportReport* report) {
   if (!o.is_object()) return ImportFail(report, "not a Tiled map: the JSON is not an object");
   if (!JsonString(f, "", o, "orientation", &map->orientation)) return false;
   if (map->orientation.empty()) return ImportFail(report, "the map has no \"orientation\"");
@@ -446,3 +519,5 @@ bool TiledJsonParse(const std::vector<uint8_t>& bytes, const std::string& path, 
   if (!layers) return ImportFail(report, "the map has no \"layers\"");
   return JsonLayers(f, *layers, &map->layers, 0);
 }
+
+}  // namespace

@@ -2,9 +2,11 @@
 // Messages name the file and line of the element they are about.
 #include <pugixml.hpp>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "tools/tessel-map/import/tiled.h"
 
@@ -17,14 +19,33 @@ struct TmxFile {
   ImportReadFile read;
   ImportReport* report;
   TiledMap* map;
+  std::shared_ptr<TiledLines> lines;  // the line starts of bytes, found once
 };
 
 int32_t TmxLine(const TmxFile& f, ptrdiff_t offset) {
   if (offset < 0) return 0;
-  int32_t line = 1;
-  size_t end = std::min((size_t)offset, f.bytes->size());
-  for (size_t i = 0; i < end; i++) line += (*f.bytes)[i] == '\n';
-  return line;
+  return TiledLineAt(*f.lines, (size_t)offset);
+}
+
+// pugixml takes its memory here, so that the trees of one import stay under
+// TiledMaxTreeBytes: past it an allocation fails and the parse ends with
+// pugixml's out-of-memory status. Each block carries its size in front.
+void* TmxAllocate(size_t size) {
+  if (size > (size_t)TiledMaxTreeBytes || TiledTreeBytes + (int64_t)size > TiledMaxTreeBytes) return nullptr;
+  void* block = std::malloc(size + 16);
+  if (!block) return nullptr;
+  std::memcpy(block, &size, sizeof size);
+  TiledTreeBytes += (int64_t)size;
+  return (char*)block + 16;
+}
+
+void TmxDeallocate(void* ptr) {
+  if (!ptr) return;
+  char* block = (char*)ptr - 16;
+  size_t size;
+  std::memcpy(&size, block, sizeof size);
+  TiledTreeBytes -= (int64_t)size;
+  std::free(block);
 }
 
 std::string TmxWhere(const TmxFile& f, pugi::xml_node node) {
@@ -36,31 +57,46 @@ bool TmxFail(const TmxFile& f, pugi::xml_node node, const std::string& text) {
   return ImportFail(f.report, TmxWhere(f, node) + ": " + text);
 }
 
-// A number attribute; missing gives fallback. False (after reporting) when it is not a number.
+// A real-number attribute; missing gives fallback. False (after reporting) when it is not a number.
 bool TmxNumber(const TmxFile& f, pugi::xml_node node, const char* name, double fallback, double* value) {
   pugi::xml_attribute a = node.attribute(name);
   if (!a) {
     *value = fallback;
     return true;
   }
-  const char* s = a.value();
-  char* end = nullptr;
-  double v = std::strtod(s, &end);
-  if (end == s || *end != 0 || !std::isfinite(v)) {
-    return TmxFail(f, node, std::string("<") + node.name() + "> " + name + "=\"" + s + "\" is not a number");
+  if (!TiledReal(a.value(), value)) {
+    return TmxFail(f, node, std::string("<") + node.name() + "> " + name + "=\"" + a.value() + "\" is not a number");
   }
-  *value = v;
+  return true;
+}
+
+// A whole-number attribute within lo..hi; missing gives fallback.
+bool TmxWhole(const TmxFile& f, pugi::xml_node node, const char* name, int64_t lo, int64_t hi, int64_t fallback,
+              int64_t* value) {
+  pugi::xml_attribute a = node.attribute(name);
+  if (!a) {
+    *value = fallback;
+    return true;
+  }
+  if (!TiledWhole(a.value(), lo, hi, value)) {
+    return TmxFail(f, node, std::string("<") + node.name() + "> " + name + "=\"" + a.value() +
+                                "\" is not a whole number from " + std::to_string(lo) + " to " + std::to_string(hi));
+  }
   return true;
 }
 
 bool TmxInt(const TmxFile& f, pugi::xml_node node, const char* name, int32_t fallback, int32_t* value) {
-  double v;
-  if (!TmxNumber(f, node, name, fallback, &v)) return false;
-  if (v != std::floor(v) || v < -2147483648.0 || v > 2147483647.0) {
-    return TmxFail(f, node, std::string("<") + node.name() + "> " + name + "=\"" +
-                                node.attribute(name).value() + "\" is not a whole 32-bit number");
-  }
+  int64_t v;
+  if (!TmxWhole(f, node, name, INT32_MIN, INT32_MAX, fallback, &v)) return false;
   *value = (int32_t)v;
+  return true;
+}
+
+// A global tile number with its flags: 0 to 2^32 - 1.
+bool TmxGid(const TmxFile& f, pugi::xml_node node, uint32_t* gid) {
+  int64_t v;
+  if (!TmxWhole(f, node, "gid", 0, UINT32_MAX, 0, &v)) return false;
+  *gid = (uint32_t)v;
   return true;
 }
 
@@ -134,8 +170,12 @@ bool TmxExternalTileset(const TmxFile& map, pugi::xml_node node, TiledTileset* t
 bool TmxTileset(const TmxFile& f, pugi::xml_node node, TiledTileset* t) {
   int32_t first;
   if (!TmxRequiredInt(f, node, "firstgid", &first)) return false;
-  if (first <= 0) return TmxFail(f, node, "firstgid " + std::to_string(first) + " is out of range");
+  if (first <= 0 || (uint32_t)first > TiledGidMask) {
+    return TmxFail(f, node, "firstgid " + std::to_string(first) + " is out of range (1 to " +
+                                std::to_string(TiledGidMask) + ")");
+  }
   t->firstGid = (uint32_t)first;
+  t->firstGidWhere = TmxWhere(f, node);
   if (node.attribute("source")) return TmxExternalTileset(f, node, t);
   return TmxTilesetBody(f, node, t);
 }
@@ -148,10 +188,9 @@ bool TmxData(const TmxFile& f, pugi::xml_node data, int64_t count, std::vector<u
     cells->clear();
     for (pugi::xml_node tn : data.children("tile")) {
       if ((int64_t)cells->size() >= count) return TmxFail(f, tn, "the layer data has more cells than the layer");
-      double gid;
-      if (!TmxNumber(f, tn, "gid", 0, &gid)) return false;
-      if (gid < 0 || gid > 4294967295.0 || gid != std::floor(gid)) return TmxFail(f, tn, "bad gid");
-      cells->push_back((uint32_t)gid);
+      uint32_t gid;
+      if (!TmxGid(f, tn, &gid)) return false;
+      cells->push_back(gid);
     }
     // Tiled leaves trailing empty cells out of this form.
     cells->resize((size_t)count, 0);
@@ -188,60 +227,52 @@ bool TmxTileLayer(const TmxFile& f, pugi::xml_node node, TiledLayer* layer) {
   pugi::xml_node data = node.child("data");
   if (!data) return TmxFail(f, node, "<layer> has no <data>");
   if (f.map->infinite) {
-    // The layer becomes the chunks' bounding box; chunks are read twice, once for the box.
-    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    // The layer becomes the chunks' bounding box: the chunks are read first, then decoded into it.
+    std::vector<TiledChunk> chunks;
+    std::vector<pugi::xml_node> nodes;
+    int64_t chunkCells = 0;
     for (pugi::xml_node ch : data.children("chunk")) {
-      int32_t x, y, w, h;
-      if (!TmxRequiredInt(f, ch, "x", &x) || !TmxRequiredInt(f, ch, "y", &y) || !TmxRequiredInt(f, ch, "width", &w) ||
-          !TmxRequiredInt(f, ch, "height", &h)) {
+      TiledChunk chunk;
+      if (!TmxRequiredInt(f, ch, "x", &chunk.x) || !TmxRequiredInt(f, ch, "y", &chunk.y) ||
+          !TmxRequiredInt(f, ch, "width", &chunk.width) || !TmxRequiredInt(f, ch, "height", &chunk.height)) {
         return false;
       }
-      if (w <= 0 || h <= 0 || (int64_t)w * h > TiledMaxLayerCells) return TmxFail(f, ch, "bad chunk size");
-      x0 = std::min<int64_t>(x0, x);
-      y0 = std::min<int64_t>(y0, y);
-      x1 = std::max<int64_t>(x1, (int64_t)x + w);
-      y1 = std::max<int64_t>(y1, (int64_t)y + h);
+      if (chunk.width <= 0 || chunk.height <= 0 || (int64_t)chunk.width * chunk.height > TiledMaxLayerCells) {
+        return TmxFail(f, ch, "bad chunk size");
+      }
+      chunkCells += (int64_t)chunk.width * chunk.height;
+      if (chunkCells > TiledMaxLayerCells) break;
+      chunks.push_back(chunk);
+      nodes.push_back(ch);
     }
-    if (x0 == INT64_MAX) {
-      layer->width = layer->height = 0;
-      return true;
+    std::string problem;
+    if (!TiledChunkBox(chunks, layer, &problem)) return TmxFail(f, node, problem);
+    if (!TiledChunkBudget(f.map, chunkCells, (int64_t)layer->width * layer->height, TmxWhere(f, node), f.report)) {
+      return false;
     }
-    if (x1 - x0 > INT32_MAX || y1 - y0 > INT32_MAX || (x1 - x0) * (y1 - y0) > TiledMaxLayerCells) {
-      return TmxFail(f, node, "the chunks span more than the importer's " + std::to_string(TiledMaxLayerCells) +
-                                  " cells");
-    }
-    layer->cellX = (int32_t)x0;
-    layer->cellY = (int32_t)y0;
-    layer->width = (int32_t)(x1 - x0);
-    layer->height = (int32_t)(y1 - y0);
-    if (!TiledCellBudget(f.map, (int64_t)layer->width * layer->height, TmxWhere(f, node), f.report)) return false;
+    if (chunks.empty()) return true;
     layer->cells.assign((size_t)layer->width * layer->height, 0);
-    for (pugi::xml_node ch : data.children("chunk")) {
-      int32_t x = ch.attribute("x").as_int(), y = ch.attribute("y").as_int();
-      int32_t w = ch.attribute("width").as_int(), h = ch.attribute("height").as_int();
-      pugi::xml_node chunkData = ch;
-      // The chunk carries its parent's encoding.
-      std::string encoding = data.attribute("encoding").value();
-      std::string compression = data.attribute("compression").value();
-      std::vector<uint32_t> cells;
+    // The chunks carry their parent's encoding.
+    std::string encoding = data.attribute("encoding").value();
+    std::string compression = data.attribute("compression").value();
+    std::vector<uint32_t> cells;
+    for (size_t k = 0; k < chunks.size(); k++) {
+      const TiledChunk& chunk = chunks[k];
+      pugi::xml_node ch = nodes[k];
+      int64_t count = (int64_t)chunk.width * chunk.height;
+      cells.clear();
       if (encoding.empty()) {
-        for (pugi::xml_node tn : chunkData.children("tile")) {
-          if ((int64_t)cells.size() >= (int64_t)w * h) return TmxFail(f, tn, "the chunk has more cells than its size");
-          cells.push_back((uint32_t)tn.attribute("gid").as_uint());
+        for (pugi::xml_node tn : ch.children("tile")) {
+          if ((int64_t)cells.size() >= count) return TmxFail(f, tn, "the chunk has more cells than its size");
+          uint32_t gid;
+          if (!TmxGid(f, tn, &gid)) return false;
+          cells.push_back(gid);
         }
-        cells.resize((size_t)w * h, 0);
-      } else {
-        std::string problem;
-        if (!TiledDecodeData(ch.text().get(), encoding, compression, (int64_t)w * h, &cells, &problem)) {
-          return TmxFail(f, ch, problem);
-        }
+        cells.resize((size_t)count, 0);
+      } else if (!TiledDecodeData(ch.text().get(), encoding, compression, count, &cells, &problem)) {
+        return TmxFail(f, ch, problem);
       }
-      for (int32_t r = 0; r < h; r++) {
-        for (int32_t c = 0; c < w; c++) {
-          uint32_t v = cells[(size_t)r * w + c];
-          if (v) layer->cells[(size_t)(y - y0 + r) * layer->width + (size_t)(x - x0 + c)] = v;
-        }
-      }
+      if (!TiledChunkPlace(layer, chunk, cells)) return TmxFail(f, ch, "the chunk lies outside its layer");
     }
     return true;
   }
@@ -260,15 +291,12 @@ bool TmxObjectLayer(const TmxFile& f, pugi::xml_node node, TiledLayer* layer) {
   for (pugi::xml_node on : node.children("object")) {
     TiledObject o;
     o.line = TmxLine(f, on.offset_debug());
-    double gid;
     int32_t visible;
-    if (!TmxNumber(f, on, "gid", 0, &gid) || !TmxNumber(f, on, "x", 0, &o.x) || !TmxNumber(f, on, "y", 0, &o.y) ||
+    if (!TmxGid(f, on, &o.gid) || !TmxNumber(f, on, "x", 0, &o.x) || !TmxNumber(f, on, "y", 0, &o.y) ||
         !TmxNumber(f, on, "width", 0, &o.width) || !TmxNumber(f, on, "height", 0, &o.height) ||
         !TmxNumber(f, on, "rotation", 0, &o.rotation) || !TmxInt(f, on, "visible", 1, &visible)) {
       return false;
     }
-    if (gid < 0 || gid > 4294967295.0 || gid != std::floor(gid)) return TmxFail(f, on, "bad gid");
-    o.gid = (uint32_t)gid;
     o.visible = visible != 0;
     o.hasSize = on.attribute("width") && on.attribute("height");
     if (o.gid) o.kind = "tile";
@@ -316,11 +344,20 @@ bool TmxLayers(const TmxFile& f, pugi::xml_node parent, std::vector<TiledLayer>*
 }
 
 bool TmxLoad(TmxFile* f, pugi::xml_document* doc) {
+  static bool hooked = (pugi::set_memory_management_functions(TmxAllocate, TmxDeallocate), true);
+  (void)hooked;
+  f->lines = std::make_shared<TiledLines>();
+  TiledLinesOf(*f->bytes, f->lines.get());
   pugi::xml_parse_result r = doc->load_buffer(f->bytes->data(), f->bytes->size());
   if (!r) {
     std::string line = "line " + std::to_string(TmxLine(*f, r.offset));
-    return ImportFail(f->report, (f->label.empty() ? line : f->label + " " + line) + ": damaged XML (" +
-                                     r.description() + ")");
+    std::string where = f->label.empty() ? line : f->label + " " + line;
+    if (r.status == pugi::status_out_of_memory) {
+      return ImportFail(f->report, (f->label.empty() ? "" : f->label + ": ") +
+                                       "the XML takes more than the importer's bound of " +
+                                       std::to_string(TiledMaxTreeBytes) + " bytes for parsed files");
+    }
+    return ImportFail(f->report, where + ": damaged XML (" + r.description() + ")");
   }
   return true;
 }
@@ -329,7 +366,9 @@ bool TmxExternalTileset(const TmxFile& map, pugi::xml_node node, TiledTileset* t
   std::string name = node.attribute("source").value();
   std::string path = TiledResolve(map.path, name);
   std::vector<uint8_t> bytes;
-  if (!map.read(path, &bytes)) return TmxFail(map, node, "cannot read the tileset " + path);
+  if (!map.read(path, &bytes)) {
+    return TmxFail(map, node, "cannot read the tileset " + path + ": " + ImportReadProblem(errno));
+  }
   size_t i = 0;
   while (i < bytes.size() && (bytes[i] == ' ' || bytes[i] == '\n' || bytes[i] == '\r' || bytes[i] == '\t' ||
                               bytes[i] == 0xEF || bytes[i] == 0xBB || bytes[i] == 0xBF)) {
@@ -357,7 +396,7 @@ bool TmxExternalTileset(const TmxFile& map, pugi::xml_node node, TiledTileset* t
 
 bool TiledTmxTilesetFile(const std::vector<uint8_t>& bytes, const std::string& path, const std::string& label,
                          TiledTileset* t, ImportReport* report) {
-  TmxFile f{path, label, &bytes, ImportReadDisk, report, nullptr};
+  TmxFile f{path, label, &bytes, ImportReadDisk, report, nullptr, nullptr};
   pugi::xml_document doc;
   if (!TmxLoad(&f, &doc)) return false;
   pugi::xml_node root = doc.child("tileset");
@@ -367,7 +406,7 @@ bool TiledTmxTilesetFile(const std::vector<uint8_t>& bytes, const std::string& p
 
 bool TiledTmxParse(const std::vector<uint8_t>& bytes, const std::string& path, ImportReadFile read, TiledMap* map,
                    ImportReport* report) {
-  TmxFile f{path, "", &bytes, read, report, map};
+  TmxFile f{path, "", &bytes, read, report, map, nullptr};
   pugi::xml_document doc;
   if (!TmxLoad(&f, &doc)) return false;
   pugi::xml_node root = doc.child("map");
