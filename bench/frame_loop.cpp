@@ -8,6 +8,9 @@
 //   bench_frame_loop [benchmark options]
 //   bench_frame_loop --write-map DIR   writes Maps/bench and its Tiles into DIR
 // TESSEL_DRAW_PLAIN=1 in the environment draws layer by layer, not in bands.
+// Also "tiled": a Tiled map of four layers of 16-pixel tiles with one scroll
+// factor (one at opacity 0.7), 4800 x 2688 pixels, imported by tessel-map's
+// importer composed (one layer) and with --layers, both in one run.
 #include <SDL2/SDL.h>
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -30,6 +33,8 @@
 #include "screen/decoders.h"
 #include "screen/screen.h"
 #include "screen/sprites.h"
+#include "tools/lib/map_file.h"
+#include "tools/tessel-map/import/import_run.h"
 
 namespace {
 
@@ -41,7 +46,6 @@ struct Bytes {
   void I8(int32_t v) { b.push_back((uint8_t)v); }
   void I16(int32_t v) { I8(v), I8(v >> 8); }
   void I32(int32_t v) { I16(v), I16(v >> 16); }
-  void Line(const std::string& s) { b.insert(b.end(), s.begin(), s.end()), I8('\n'); }
   void Save(const std::string& path) { std::ofstream(path, std::ios::binary).write((char*)b.data(), b.size()); }
 };
 
@@ -92,24 +96,76 @@ void WriteMap() {
       layer.cells.push_back(tile);
     }
   }
-  Bytes map;
-  map.Line("bench"), map.Line(""), map.I32(mapWidth), map.I32(mapHeight), map.Line("");
-  map.I8((int32_t)Layers.size()), map.I16(TileKinds), map.I32(0), map.I32(0), map.Line(""), map.I8(4);
+  MapFile file;
+  file.text1 = "bench";
+  file.width = mapWidth;
+  file.height = mapHeight;
+  file.step = 4;
   for (const Layer& layer : Layers) {
-    float factor = layer.factor;
-    uint32_t raw;
-    std::memcpy(&raw, &factor, 4);
-    map.Line("layer"), map.I32(layer.width), map.I32(layer.height), map.I32(layer.tile), map.I32(layer.tile);
-    map.I32((int32_t)raw), map.I8(0);
+    MapFileLayer out;
+    out.name = "layer";
+    out.width = layer.width;
+    out.height = layer.height;
+    out.tileWidth = out.tileHeight = layer.tile;
+    out.factorBits = MapFileFactorBits(layer.factor);
+    out.cells = layer.cells;
+    file.layers.push_back(std::move(out));
   }
   for (int32_t k = 1; k <= TileKinds; k++) {
-    std::string name = std::to_string(k);
-    map.Line("t" + name + ".bmp"), map.I8(k == 1 || k == 5 ? 2 : 1), map.I16(0);
+    file.tiles.push_back({"t" + std::to_string(k) + ".bmp", (int8_t)(k == 1 || k == 5 ? 2 : 1), 0});
   }
-  for (const Layer& layer : Layers) {
-    for (int16_t c : layer.cells) map.I16(c);
-  }
+  Bytes map;
+  map.b = MapFileEncode(file);
   map.Save(Dir + "/Maps/bench");
+}
+
+// The Tiled map: a tileset of 8 tiles (magenta their key, about a third of
+// each), four layers (the first full, the rest 30% filled), imported into
+// Dir/composed and Dir/layers.
+void WriteTiled() {
+  std::filesystem::create_directories(Dir + "/tiled");
+  const int32_t side = 16, kinds = 8, cols = 300, rows = 168;
+  Bytes bmp;
+  bmp.I8('B'), bmp.I8('M'), bmp.I32(54 + side * kinds * side * 3), bmp.I32(0), bmp.I32(54);
+  bmp.I32(40), bmp.I32(side * kinds), bmp.I32(side), bmp.I16(1), bmp.I16(24);
+  for (int i = 0; i < 6; i++) bmp.I32(0);
+  for (int32_t y = side - 1; y >= 0; y--) {
+    for (int32_t x = 0; x < side * kinds; x++) {
+      uint32_t p = TilePixel(x / side + 1, x % side, y);
+      if (p == 0) p = 0xFF00FF;
+      bmp.I8(p), bmp.I8(p >> 8), bmp.I8(p >> 16);
+    }
+  }
+  bmp.Save(Dir + "/tiled/tiles.bmp");
+  std::mt19937 random(11);
+  std::string tmx = "<?xml version=\"1.0\"?>\n<map version=\"1.8\" orientation=\"orthogonal\" width=\"" +
+                    std::to_string(cols) + "\" height=\"" + std::to_string(rows) +
+                    "\" tilewidth=\"16\" tileheight=\"16\">\n<tileset firstgid=\"1\" name=\"t\" "
+                    "tilewidth=\"16\" tileheight=\"16\" tilecount=\"8\" columns=\"8\"><image source=\"tiles.bmp\" "
+                    "trans=\"ff00ff\" width=\"128\" height=\"16\"/></tileset>\n";
+  for (int32_t l = 0; l < 4; l++) {
+    tmx += "<layer name=\"l" + std::to_string(l) + "\" width=\"" + std::to_string(cols) + "\" height=\"" +
+           std::to_string(rows) + "\"" + (l == 2 ? " opacity=\"0.7\"" : "") + "><data encoding=\"csv\">";
+    for (int32_t i = 0; i < cols * rows; i++) {
+      uint32_t gid = l == 0 || random() % 100 < 30 ? 1 + random() % kinds : 0;
+      tmx += (i ? "," : "") + std::to_string(gid);
+    }
+    tmx += "</data></layer>\n";
+  }
+  tmx += "</map>\n";
+  std::ofstream(Dir + "/tiled/tiled.tmx") << tmx;
+  for (int composed = 0; composed < 2; composed++) {
+    ImportRunArgs args;
+    args.source = Dir + "/tiled/tiled.tmx";
+    args.dir = Dir + (composed ? "/composed" : "/layers");
+    args.options.layers = !composed;
+    std::string out, err;
+    if (ImportRun(args, &out, &err) != 0) {
+      std::fprintf(stderr, "bench_frame_loop: the Tiled map did not import\n%s", err.c_str());
+      std::abort();
+    }
+    std::fprintf(stderr, "%s", out.substr(0, out.find("animation")).c_str());
+  }
 }
 
 uint64_t Clock;
@@ -124,7 +180,14 @@ void BenchPoll(uint64_t poll, void*) {
 }
 
 bool RunnerReady;
-int32_t MapShown = -1;  // 0 bench, 1 demo
+int32_t MapShown = -1;  // 0 bench, 1 demo, 2 the Tiled map composed, 3 with --layers
+
+// The folder and file of each map.
+std::string MapDir(int32_t map) {
+  if (map == 1) return TESSEL_SOURCE_DIR "/demo";
+  return map == 0 ? Dir : Dir + (map == 2 ? "/composed" : "/layers");
+}
+const char16_t* MapName(int32_t map) { return map == 0 ? u"bench" : map == 1 ? u"demo.map" : u"tiled"; }
 
 // Start-up steps of the runner, without its loop, then the map asked for
 // (the other one is freed first).
@@ -132,14 +195,15 @@ void RunnerStart(int32_t map) {
   if (RunnerReady && MapShown == map) return;
   if (RunnerReady) {
     MapFree();
-    if (chdir(map == 0 ? Dir.c_str() : TESSEL_SOURCE_DIR "/demo") != 0) std::abort();
-    MapLoad(map == 0 ? u"bench" : u"demo.map");
+    if (chdir(MapDir(map).c_str()) != 0) std::abort();
+    MapLoad(MapName(map));
     MapShown = map;
     return;
   }
   Dir = (std::filesystem::temp_directory_path() / ("tessel-bench-" + std::to_string(getpid()))).string();
   WriteMap();
-  if (chdir(map == 0 ? Dir.c_str() : TESSEL_SOURCE_DIR "/demo") != 0) std::abort();
+  WriteTiled();
+  if (chdir(MapDir(map).c_str()) != 0) std::abort();
   HeadlessReset();
   HeadlessSetPollHook(BenchPoll, nullptr);
   HeadlessSetCapture(HeadlessCaptureNone);
@@ -157,7 +221,7 @@ void RunnerStart(int32_t map) {
     std::fprintf(stderr, "bench_frame_loop: the headless screen did not open\n");
     std::abort();
   }
-  MapLoad(map == 0 ? u"bench" : u"demo.map");
+  MapLoad(MapName(map));
   MapShown = map;
   RunnerReady = true;
 }
@@ -263,6 +327,8 @@ BENCHMARK_CAPTURE(BM_ReferenceSdlBlit, bench, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RunnerFrame, demo, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RunnerDraw, demo, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ReferenceSdlBlit, demo, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RunnerFrame, tiled_composed, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RunnerFrame, tiled_layers, 3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

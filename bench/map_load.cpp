@@ -18,6 +18,7 @@
 #include "runtime/runtime.h"
 #include "screen/decoders.h"
 #include "screen/screen.h"
+#include "tools/lib/map_file.h"
 
 namespace {
 
@@ -28,11 +29,6 @@ bool Ready;
 
 void Put(std::vector<uint8_t>* b, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; i++) b->push_back((uint8_t)(v >> (8 * i)));
-}
-
-void Line(std::vector<uint8_t>* b, const std::string& s) {
-  b->insert(b->end(), s.begin(), s.end());
-  b->push_back('\n');
 }
 
 // The map file and one 16 x 16 tile, in a fresh current directory; the runtime
@@ -48,15 +44,21 @@ void Prepare() {
   for (int i = 0; i < 6; i++) Put(&bmp, 0, 4);
   for (int i = 0; i < 16 * 16; i++) Put(&bmp, 0x3060C0, 3);
   std::ofstream(Dir + "/Tiles/t.bmp", std::ios::binary).write((char*)bmp.data(), bmp.size());
-  std::vector<uint8_t> map;
-  Line(&map, "load"), Line(&map, ""), Put(&map, Columns * 16, 4), Put(&map, Rows * 16, 4), Line(&map, "");
-  Put(&map, 1, 1), Put(&map, 1, 2), Put(&map, 0, 4), Put(&map, 0, 4), Line(&map, ""), Put(&map, 4, 1);
-  Line(&map, "cells"), Put(&map, Columns, 4), Put(&map, Rows, 4), Put(&map, 16, 4), Put(&map, 16, 4);
-  Put(&map, 0x3F800000, 4), Put(&map, 0, 1);
-  Line(&map, "t.bmp"), Put(&map, 1, 1), Put(&map, 0, 2);
-  size_t header = map.size();
-  map.resize(header + (size_t)Columns * Rows * 2);
-  for (size_t i = header; i < map.size(); i += 2) map[i] = (uint8_t)(i % 3 == 0);
+  MapFile file;
+  file.text1 = "load";
+  file.width = Columns * 16;
+  file.height = Rows * 16;
+  file.step = 4;
+  MapFileLayer layer;
+  layer.name = "cells";
+  layer.width = Columns;
+  layer.height = Rows;
+  layer.tileWidth = layer.tileHeight = 16;
+  layer.cells.resize((size_t)Columns * Rows);
+  for (size_t i = 0; i < layer.cells.size(); i++) layer.cells[i] = (int16_t)(i % 3 == 0);
+  file.layers.push_back(std::move(layer));
+  file.tiles.push_back({"t.bmp", 1, 0});
+  std::vector<uint8_t> map = MapFileEncode(file);
   std::ofstream(Dir + "/Maps/big", std::ios::binary).write((char*)map.data(), map.size());
   if (chdir(Dir.c_str()) != 0) std::abort();
 

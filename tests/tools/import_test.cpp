@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -151,12 +152,18 @@ struct Imported {
   }
 };
 
-Imported Import(const std::string& text, const ImportOptions& options = ImportOptions()) {
+ImportOptions LayersApart() {
+  ImportOptions options;
+  options.layers = true;
+  return options;
+}
+
+Imported Import(const std::string& text, const ImportOptions& options = LayersApart()) {
   Imported out;
   TiledMap map;
   out.ok = TiledMapParse(Bytes(text), "m/map.tmx", MemoryRead, &map, &out.report) &&
            ImportBuild(map, options, MemoryRead, &out.result, &out.report);
-  if (out.ok) out.map = ReadMap(out.result.mapFile);
+  if (out.ok) out.map = ReadMap(MapFileEncode(out.result.map));
   return out;
 }
 
@@ -463,6 +470,46 @@ TEST(ImportAnimation, FramesBecomeConsecutiveTileTypesRepeatedForTheirDurations)
   EXPECT_EQ(r.Pixel(still, 0, 0) >> 16, 3u);
 }
 
+TEST(ImportAnimation, ComposedCellsRunOverTheCommonCycleOrStayApartPastIt) {
+  Files.clear();
+  // 1 x 1 tiles, tile k of red level k + 1; tile 0 runs through tiles 0..n-1,
+  // tile 20 through 20..20+m-1, 100 ms a frame; the second lies half
+  // transparent over the first (layer opacity 0.5).
+  std::vector<uint32_t> pixels;
+  for (uint32_t k = 0; k < 40; k++) pixels.push_back(0xFF000000u | (k + 1) * 4 << 16);
+  Files["m/a.png"] = Png(40, 1, pixels);
+  auto map = [](int n, int m) {
+    auto frames = [](int first, int count) {
+      std::string xml;
+      for (int k = 0; k < count; k++) {
+        xml += "<frame tileid=\"" + std::to_string(first + k) + "\" duration=\"100\"/>";
+      }
+      return xml;
+    };
+    return TmxMap(1, 1, 1, 1,
+                  " <tileset firstgid=\"1\" name=\"a\" tilewidth=\"1\" tileheight=\"1\"><image source=\"a.png\"/>"
+                  "<tile id=\"0\"><animation>" + frames(0, n) + "</animation></tile><tile id=\"20\"><animation>" +
+                      frames(20, m) + "</animation></tile></tileset>\n" + CsvLayer("under", 1, 1, "1") +
+                      CsvLayer("over", 1, 1, "21", " opacity=\"0.5\""));
+  };
+  // 2 and 3 frames: one composed cell of 6 frames, each the blend of its two.
+  Imported r = Import(map(2, 3), ImportOptions());
+  ASSERT_TRUE(r.ok) << r.report.error;
+  ASSERT_EQ(r.map.layers.size(), 1u);
+  int16_t t = r.Top(0, 0);
+  ASSERT_EQ(r.map.types[(size_t)t - 1].frames, 6);
+  for (int k = 0; k < 6; k++) {
+    uint32_t under = (uint32_t)(k % 2 + 1) * 4, over = (uint32_t)(20 + k % 3 + 1) * 4;
+    EXPECT_NEAR((double)(r.Pixel((int16_t)(t + k), 0, 0) >> 16), (under + over) / 2.0, 1.0) << k;
+  }
+  // 11 and 13 frames repeat together only after 143 steps: the run stays two layers, with a warning.
+  r = Import(map(11, 13), ImportOptions());
+  ASSERT_TRUE(r.ok) << r.report.error;
+  EXPECT_EQ(r.map.layers.size(), 2u);
+  EXPECT_TRUE(r.Warned("layers \"under\" to \"over\": composing them would take an animated cell whose pieces "
+                       "repeat only after more than 127 steps"));
+}
+
 TEST(ImportLayers, GroupsVisibilityOffsetsParallaxAndSelection) {
   Files.clear();
   Files["m/a.png"] = Png(2, 1, {0xFF110000, 0xFF220000});
@@ -473,28 +520,44 @@ TEST(ImportLayers, GroupsVisibilityOffsetsParallaxAndSelection) {
                      CsvLayer("inner", 4, 1, "1,0,0,0", " offsetx=\"1\" parallaxx=\"0.5\" parallaxy=\"0.5\"") +
                      " </group>\n <group name=\"off\" visible=\"0\">\n" + CsvLayer("hid", 4, 1, "2,0,0,0") +
                      " </group>\n" + CsvLayer("plain", 4, 1, "0,0,0,2");
-  Imported r = Import(TmxMap(4, 1, 1, 1, body));
+  // The parallax origin at the centre of the screen (6 x 1 pixels, the map):
+  // Tiled's and Tessel's parallax agree without a shift.
+  ImportOptions screen = LayersApart();
+  screen.screenW = 6;
+  screen.screenH = 1;
+  Imported r = Import(TmxMap(4, 1, 1, 1, body, " parallaxoriginx=\"3\" parallaxoriginy=\"0.5\""), screen);
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_EQ(r.map.layers.size(), 2u);
   EXPECT_FLOAT_EQ(r.map.layers[0].factor, 0.25f);  // 0.5 of the group times 0.5 of the layer
   EXPECT_EQ(r.map.layers[0].cells[2], 1);          // offsets 1 + 1
+  // With the origin at 0, Tiled shows the layer (1 - 0.25) x 3 pixels further right on that screen.
+  Imported shifted = Import(TmxMap(4, 1, 1, 1, body), screen);
+  ASSERT_TRUE(shifted.ok) << shifted.report.error;
+  EXPECT_EQ(shifted.map.layers[0].cells[4], 1);
   EXPECT_FLOAT_EQ(r.map.layers[1].factor, 1.0f);
   EXPECT_EQ(r.map.layers[1].cells[0], 0);  // the invisible group's layer is left out
   EXPECT_EQ(r.map.width, 6);               // the offsets widen the map, as Tiled's picture
 
-  ImportOptions show;
+  ImportOptions show = LayersApart();
   show.showLayers = {"off"};
   r = Import(TmxMap(4, 1, 1, 1, body), show);
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_EQ(r.map.layers.size(), 1u);
   EXPECT_EQ(r.map.layers[0].name, "hid");
-  ImportOptions hide;
-  hide.hideLayers = {"inner", "nowhere"};
+  ImportOptions hide = LayersApart();
+  hide.hideLayers = {"inner"};
   r = Import(TmxMap(4, 1, 1, 1, body), hide);
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_EQ(r.map.layers.size(), 1u);
   EXPECT_EQ(r.map.layers[0].name, "plain");
-  EXPECT_TRUE(r.Warned("no layer named \"nowhere\""));
+  // A name that is no layer's is a mistake, not a map without layers.
+  for (std::vector<std::string>* names : {&hide.hideLayers, &hide.showLayers}) {
+    *names = {"nowhere"};
+    r = Import(TmxMap(4, 1, 1, 1, body), hide);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.report.error.find("no layer or group named \"nowhere\""), std::string::npos) << r.report.error;
+    names->clear();
+  }
   // Opacity 0 draws nothing in Tiled; any other opacity is drawn opaque, with a warning.
   r = Import(TmxMap(4, 1, 1, 1, set + CsvLayer("a", 4, 1, "1,0,0,0", " opacity=\"0\"") +
                                     CsvLayer("b", 4, 1, "0,2,0,0", " opacity=\"0.4\"")));
@@ -525,7 +588,11 @@ TEST(ImportLayers, InfiniteMapsImageLayersAndBackgrounds) {
 
   // A fixed image layer at the back becomes the background image, its clear pixel the map's colour.
   std::string fixed = " <imagelayer name=\"sky\" parallaxx=\"0\" parallaxy=\"0\"><image source=\"sky.png\"/></imagelayer>\n";
-  r = Import(TmxMap(2, 2, 1, 1, fixed + set + CsvLayer("a", 2, 2, "0,0,0,1"), " backgroundcolor=\"#123456\""));
+  ImportOptions screen = LayersApart();
+  screen.screenW = screen.screenH = 2;
+  r = Import(TmxMap(2, 2, 1, 1, fixed + set + CsvLayer("a", 2, 2, "0,0,0,1"),
+                    " backgroundcolor=\"#123456\" parallaxoriginx=\"1\" parallaxoriginy=\"1\""),
+             screen);
   ASSERT_TRUE(r.ok) << r.report.error;
   ASSERT_TRUE(r.result.background);
   const ImportImage& bg = r.result.images.back();
@@ -563,7 +630,7 @@ TEST(ImportJson, JsonMapsAndTilesetsMatchTheirTmxForms) {
       "\"tileheight\":16,\"tilesets\":[{\"firstgid\":1,\"source\":\"t.tsx\"}],\"layers\":[{\"type\":\"tilelayer\","
       "\"name\":\"a\",\"width\":3,\"height\":2,\"data\":[0,0,0,1,1,0]}]}");
   ASSERT_TRUE(json.ok) << json.report.error;
-  EXPECT_EQ(tmx.result.mapFile, json.result.mapFile);
+  EXPECT_EQ(MapFileEncode(tmx.result.map), MapFileEncode(json.result.map));
 }
 
 class ImportRunTest : public ::testing::Test {
@@ -599,8 +666,12 @@ TEST_F(ImportRunTest, WritesTheMapAndSharedImagesOrNothingAtAll) {
   std::string out, err;
   ASSERT_EQ(ImportRun(args, &out, &err), 0) << err;
   EXPECT_EQ(err, "");
-  EXPECT_NE(out.find("2 layers, 4 tile types, 4 tile images (4 new"), std::string::npos) << out;
-  EXPECT_NE(out.find("&& tessel a 48 32 100\n"), std::string::npos) << out;
+  // The overlapping tiles of the one layer are composed.
+  EXPECT_NE(out.find("1 layer, 4 tile types, 4 tile images (4 new"), std::string::npos) << out;
+  EXPECT_NE(out.find("\n1 layer composed into 1 layer (4 tile types)\n"), std::string::npos) << out;
+  // Smaller than the overlay: the map starts below it, on a screen with room for both.
+  EXPECT_NE(out.find("&& tessel a 240 112 100\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("starts below it"), std::string::npos) << out;
   EXPECT_EQ(Count("Maps"), 1);
   EXPECT_EQ(Count("Tiles"), 4);
   // A second map with the same pieces adds no image and no clash.
@@ -627,6 +698,43 @@ TEST_F(ImportRunTest, WritesTheMapAndSharedImagesOrNothingAtAll) {
   EXPECT_NE(err.find("none.png"), std::string::npos) << err;
   EXPECT_EQ(Count("Maps"), 2);
   EXPECT_EQ(Count("Tiles"), 4);
+}
+
+TEST_F(ImportRunTest, AMapFromAnotherSourceIsReplacedOnlyWhenForced) {
+  QuadrantTile("big.png");
+  Write("big.png", Files["big.png"]);
+  Write("a.tmx", Bytes(TmxMap(3, 2, 16, 16, kBigTileset + CsvLayer("a", 3, 2, "0,0,0,1,1,0"))));
+  Write("b.tmx", Bytes(TmxMap(3, 2, 16, 16, kBigTileset + CsvLayer("a", 3, 2, "1,0,0,0,0,0"))));
+  ImportRunArgs args;
+  args.source = dir_ + "/a.tmx";
+  args.dir = dir_ + "/out";
+  args.name = "m";
+  args.named = true;
+  std::string out, err;
+  ASSERT_EQ(ImportRun(args, &out, &err), 0) << err;
+  std::ifstream first(dir_ + "/out/Maps/m", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(first)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text.rfind("Imported from Tiled\nTiled map " + dir_ + "/a.tmx\n", 0), 0u) << text.substr(0, 80);
+  // The same source again replaces it, as after an edit.
+  Write("a.tmx", Bytes(TmxMap(3, 2, 16, 16, kBigTileset + CsvLayer("a", 3, 2, "0,0,0,0,1,0"))));
+  ASSERT_EQ(ImportRun(args, &out, &err), 0) << err;
+  // Another source under that name is refused, naming both ways out, and the map stays.
+  args.source = dir_ + "/b.tmx";
+  err.clear();
+  EXPECT_EQ(ImportRun(args, &out, &err), 2);
+  EXPECT_NE(err.find("Tiled map " + dir_ + "/a.tmx"), std::string::npos) << err;
+  EXPECT_NE(err.find("--name"), std::string::npos) << err;
+  EXPECT_NE(err.find("--force"), std::string::npos) << err;
+  std::ifstream kept(dir_ + "/out/Maps/m", std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()).find("b.tmx"),
+            std::string::npos);
+  args.force = true;
+  EXPECT_EQ(ImportRun(args, &out, &err), 0) << err;
+  // A map built by hand is another source too.
+  args.name = "hand";
+  args.force = false;
+  Write("out/Maps/hand", Bytes("My map\n\n"));
+  EXPECT_EQ(ImportRun(args, &out, &err), 2);
 }
 
 }  // namespace

@@ -128,7 +128,7 @@ std::string Quote(const std::string& text) {
 }
 
 Match CompareView(const Image& tiled, const Image& frame, int32_t viewX, int32_t viewY, uint32_t background,
-                  Image* diff) {
+                  Image* diff, bool over) {
   Match match;
   if (diff != nullptr) *diff = ImageMake(frame.width, frame.height, 0x000000FF);
   uint8_t back[3] = {(uint8_t)(background >> 16), (uint8_t)(background >> 8), (uint8_t)background};
@@ -139,11 +139,13 @@ Match CompareView(const Image& tiled, const Image& frame, int32_t viewX, int32_t
       bool outside = tx < 0 || ty < 0 || tx >= tiled.width || ty >= tiled.height;
       bool overlay = x < kOverlayWidth && y < kOverlayHeight;
       const uint8_t* t = outside ? nullptr : tiled.At(tx, ty);
-      if (outside || overlay || (t[3] != 0 && t[3] != 255)) {
+      if (outside || overlay || (!over && t[3] != 0 && t[3] != 255)) {
         if (diff != nullptr) ImageSet(diff, x, y, 60, 60, 60);
         continue;
       }
-      const uint8_t* want = t[3] == 0 ? back : t;
+      uint8_t mixed[3];
+      for (int c = 0; c < 3; c++) mixed[c] = (uint8_t)((t[c] * t[3] + back[c] * (255 - t[3]) + 127) / 255);
+      const uint8_t* want = t[3] == 0 ? back : t[3] == 255 ? t : mixed;
       const uint8_t* got = frame.At(x, y);
       bool same = true;
       for (int c = 0; c < 3; c++) same = same && std::abs((int)want[c] - (int)got[c]) <= 4;
@@ -388,9 +390,9 @@ bool TiledTest::Render(const std::string& dir, const std::string& name, int32_t 
 }
 
 void TiledTest::ExpectMatch(const std::string& what, const Image& tiled, const Image& frame, int32_t viewX,
-                            int32_t viewY, uint32_t background, double least) {
+                            int32_t viewY, uint32_t background, double least, bool over) {
   Image diff;
-  Match match = CompareView(tiled, frame, viewX, viewY, background, &diff);
+  Match match = CompareView(tiled, frame, viewX, viewY, background, &diff, over);
   EXPECT_GT(match.counted, (int64_t)frame.width * frame.height / 4) << what << ": too few pixels compared";
   std::printf("[ match    ] %s: %.3f%% of %lld pixels\n", what.c_str(), 100.0 * match.Rate(), (long long)match.counted);
   if (match.Rate() >= least) return;
@@ -414,7 +416,7 @@ void TiledTest::ExpectMatch(const std::string& what, const Image& tiled, const I
 }
 
 ToolRun TiledTest::ExpectImportMatches(const std::string& source, const Image& picture,
-                                      const std::string& importArgs, uint32_t background) {
+                                      const std::string& importArgs, uint32_t background, double least) {
   std::string out = dir_ + "/import-" + std::to_string(runs_);
   ToolRun run = Import(source, out, importArgs);
   EXPECT_EQ(run.code, 0) << source << "\n" << run.err;
@@ -422,7 +424,11 @@ ToolRun TiledTest::ExpectImportMatches(const std::string& source, const Image& p
   std::string base = source.substr(source.rfind('/') + 1);
   std::string name = base.substr(0, base.rfind('.'));
   Image frame;
-  if (Render(out, name, picture.width, picture.height, &frame)) ExpectMatch(base, picture, frame, 0, 0, background);
+  bool composed = importArgs.find("--layers") == std::string::npos;
+  if (Render(out, name, picture.width, picture.height, &frame)) {
+    if (least <= 0) least = composed ? 0.999 : 0.99;
+    ExpectMatch(base + (composed ? "" : " --layers"), picture, frame, 0, 0, background, least, composed);
+  }
   return run;
 }
 

@@ -56,12 +56,13 @@ struct Match {
 };
 
 // Compares frame pixel (x, y) with Tiled's pixel (viewX + x, viewY + y): equal
-// within 4 per channel counts as a match. Left out: the overlay corner,
-// pixels outside Tiled's picture and Tiled's half-transparent pixels; Tiled's
-// fully transparent pixels must show the background colour (0x00RRGGBB).
-// When diff is given it receives a picture of the mismatches.
+// within 4 per channel counts as a match. Left out: the overlay corner and
+// pixels outside Tiled's picture. Tiled's picture lies over the background
+// colour (0x00RRGGBB): with over set its half-transparent pixels are composed
+// over it and count too; without, they are left out (a map drawn with Tessel's
+// key cannot show them). When diff is given it receives a picture of the mismatches.
 Match CompareView(const Image& tiled, const Image& frame, int32_t viewX, int32_t viewY, uint32_t background,
-                  Image* diff = nullptr);
+                  Image* diff = nullptr, bool over = false);
 
 // Deterministic pseudo-random numbers for map contents.
 struct Random {
@@ -118,12 +119,14 @@ class TiledTest : public ::testing::Test {
   // Checks a match and, when it is not good enough, keeps both pictures and a
   // diff under /tmp for a look.
   void ExpectMatch(const std::string& what, const Image& tiled, const Image& frame, int32_t viewX, int32_t viewY,
-                   uint32_t background, double least = 0.99);
+                   uint32_t background, double least = 0.99, bool over = false);
   // Imports a map, renders it at the size of Tiled's picture (which grows
   // past the map by the layer offsets, as the import does) and compares the
-  // two; the import's run (for its warnings).
+  // two; the import's run (for its warnings). A composed import is compared
+  // pixel for pixel, soft ones included, to at least 99.9%; one with
+  // --layers leaves Tiled's soft pixels out, to at least 99%.
   ToolRun ExpectImportMatches(const std::string& source, const Image& picture, const std::string& importArgs = "",
-                              uint32_t background = 0);
+                              uint32_t background = 0, double least = 0);
   // The same against tmxrasterizer's picture of the source itself.
   ToolRun ExpectSameAsTiled(const std::string& source, const std::string& importArgs = "",
                             const std::string& rasterArgs = "", uint32_t background = 0);

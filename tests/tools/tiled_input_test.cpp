@@ -69,11 +69,11 @@ class TiledInputTest : public TiledTest {
   // the time given and the memory given above a run that reads nothing, and
   // the output folder as it was.
   void ExpectRefused(const std::string& name, const std::string& text, std::vector<std::string> words,
-                     double seconds = 10, long megabytes = 400) {
+                     double seconds = 10, long megabytes = 400, const std::string& args = "") {
     std::string path = dir_ + "/" + name;
     if (!text.empty()) Spit(path, text);
     std::string before = Listing();
-    ToolRun run = Import(path, out_);
+    ToolRun run = Import(path, out_, args);
     EXPECT_EQ(run.code, 2) << name << "\n" << run.err;
     EXPECT_EQ(run.err.rfind(path + ": error: ", 0), 0u) << name << "\n" << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << name << ": one line\n" << run.err;
@@ -267,10 +267,13 @@ TEST_F(TiledInputTest, AbsurdSizesAreRefusedAtOnce) {
 }
 
 TEST_F(TiledInputTest, MapsPastTesselsLimitsAreRefused) {
-  // 130 layers of cells: Tessel holds 127.
+  // 130 layers of cells kept apart: Tessel holds 127. Composed, they are one.
   std::string layers;
   for (int i = 0; i < 130; i++) layers += LayerXml("layer" + std::to_string(i), 8, 8, cells_, "csv");
-  ExpectRefused("many-layers.tmx", MapXml(8, 8, 16, 16, tileset_ + layers), {"127 layers"});
+  ExpectRefused("many-layers.tmx", MapXml(8, 8, 16, 16, tileset_ + layers), {"127 layers"}, 10, 400, "--layers");
+  ToolRun composed = Import(dir_ + "/many-layers.tmx", dir_ + "/composed");
+  EXPECT_EQ(composed.code, 0) << composed.err;
+  EXPECT_NE(composed.out.find("130 layers composed into 1 layer"), std::string::npos) << composed.out;
   // 4096 tiles of 2 x 2 noise, each in all 8 flips: 32768 tile types, one past what Tessel holds.
   Image noise = ImageMake(128, 128, 0);
   Random random{7};
@@ -324,7 +327,7 @@ TEST_F(TiledInputTest, InexactPartsAreImportedWithAWarningEach) {
       "<object id=\"2\" x=\"40\" y=\"40\" width=\"60\" height=\"20\"><text>hello</text></object>\n</objectgroup>\n";
   std::string path = dir_ + "/inexact.tmx";
   Spit(path, MapXml(8, 8, 16, 16, body));
-  ToolRun run = Import(path, dir_ + "/inexact");
+  ToolRun run = Import(path, dir_ + "/inexact", "--layers");
   ASSERT_EQ(run.code, 0) << run.err;
   std::vector<std::string> lines = WarningLines(run, path);
   // What must be named, and where.
@@ -347,6 +350,24 @@ TEST_F(TiledInputTest, InexactPartsAreImportedWithAWarningEach) {
   // And nothing else is a warning or an error.
   EXPECT_EQ(run.err.find(": error:"), std::string::npos) << run.err;
   EXPECT_TRUE(std::ifstream(dir_ + "/inexact/Maps/inexact").good());
+
+  // Composed, opacity and tint carry over; the soft layers above the skewed
+  // one (another scroll factor) are thresholded, with one warning for their run.
+  ToolRun composed = Import(path, dir_ + "/composed");
+  ASSERT_EQ(composed.code, 0) << composed.err;
+  lines = WarningLines(composed, path);
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.find("opacity"), std::string::npos) << line;
+    EXPECT_EQ(line.find("tint"), std::string::npos) << line;
+  }
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) {
+                            return line.find("layers \"soft1\" to \"soft2\": above a layer of another scroll factor") !=
+                                       std::string::npos &&
+                                   line.find("half-transparent") != std::string::npos;
+                          }),
+            1)
+      << composed.err;
 
   // A clean map gives no warning at all.
   ToolRun clean = Import(dir_ + "/earlier.tmx", dir_ + "/clean");

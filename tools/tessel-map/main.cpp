@@ -20,7 +20,8 @@ const char MapToolUsageText[] =
     "usage: tessel-map build SOURCE -o FILE   compile map source into a binary map\n"
     "       tessel-map dump FILE              print a binary map as map source, with warnings\n"
     "       tessel-map import SOURCE -o DIR [--name NAME] [--hide-layer NAME]... [--show-layer NAME]...\n"
-    "                  [--step N]             import a Tiled map (TMX or JSON) into DIR/Maps and DIR/Tiles\n"
+    "                  [--step N] [--screen W H] [--layers] [--force]\n"
+    "                                         import a Tiled map (TMX or JSON) into DIR/Maps and DIR/Tiles\n"
     "       tessel-map --help | --version\n";
 
 // The source being imported, for the message of an allocation that fails.
@@ -82,7 +83,7 @@ int MapToolDump(const char* path) {
   return 0;
 }
 
-// import SOURCE -o DIR [--name NAME] [--hide-layer NAME]... [--show-layer NAME]... [--step N]
+// import SOURCE -o DIR [--name NAME] [--hide-layer NAME]... [--show-layer NAME]... [--step N] [--screen W H] [--layers] [--force]
 int MapToolImport(int argc, char** argv) {
   ImportRunArgs args;
   bool haveDir = false;
@@ -107,6 +108,23 @@ int MapToolImport(int argc, char** argv) {
         return 2;
       }
       args.options.step = (int32_t)step;
+    } else if (a == "--screen" && i + 2 < argc) {
+      int32_t size[2];
+      for (int k = 0; k < 2; k++) {
+        char* end = nullptr;
+        long v = std::strtol(argv[++i], &end, 10);
+        if (*argv[i] == 0 || *end != 0 || v < 1 || v > 32767) {
+          std::fprintf(stderr, "tessel-map: --screen takes a width and a height in pixels, 1 to 32767\n");
+          return 2;
+        }
+        size[k] = (int32_t)v;
+      }
+      args.options.screenW = size[0];
+      args.options.screenH = size[1];
+    } else if (a == "--layers") {
+      args.options.layers = true;
+    } else if (a == "--force") {
+      args.force = true;
     } else if (a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "tessel-map: unknown or incomplete option %s\n", a.c_str());
       return MapToolUsage();

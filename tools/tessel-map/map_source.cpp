@@ -3,6 +3,8 @@
 // writes the binary map file in its field order, little-endian.
 #include "tools/tessel-map/map_source.h"
 
+#include "tools/lib/map_file.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -533,17 +535,6 @@ void SourceDataLine(SourceParser* p, const std::vector<SourceToken>& t) {
   }
 }
 
-void PutLine(std::vector<uint8_t>* out, const std::string& s, bool crlf) {
-  out->insert(out->end(), s.begin(), s.end());
-  if (crlf) out->push_back(13);
-  out->push_back(10);
-}
-
-void PutInt(std::vector<uint8_t>* out, int64_t v, int bytes) {
-  uint64_t u = static_cast<uint64_t>(v);
-  for (int i = 0; i < bytes; i++) out->push_back(static_cast<uint8_t>(u >> (8 * i)));
-}
-
 }  // namespace
 
 bool MapSourceBuild(const std::string& text, const std::string& name, std::vector<uint8_t>* out,
@@ -629,55 +620,49 @@ bool MapSourceBuild(const std::string& text, const std::string& name, std::vecto
   if (p->errorCount > 20) *errors += name + ": " + std::to_string(p->errorCount - 20) + " more error(s)\n";
   if (p->errorCount > 0) return false;
 
-  out->clear();
-  PutLine(out, p->text1, p->crlf);
-  PutLine(out, p->text2, p->crlf);
-  PutInt(out, p->width, 4);
-  PutInt(out, p->height, 4);
-  PutLine(out, p->text3, p->crlf);
-  PutInt(out, p->haveLayerCount ? p->layerCountField : static_cast<int64_t>(p->layers.size()), 1);
-  PutInt(out, p->haveTileCount ? p->tileCountField : tileCount, 2);
-  PutInt(out, p->startX, 4);
-  PutInt(out, p->startY, 4);
-  PutLine(out, p->background, p->crlf);
-  PutInt(out, p->step, 1);
-  for (const SourceLayer& layer : p->layers) {
-    PutLine(out, layer.name, p->crlf);
-    PutInt(out, layer.width, 4);
-    PutInt(out, layer.height, 4);
-    PutInt(out, layer.tileWidth, 4);
-    PutInt(out, layer.tileHeight, 4);
-    uint32_t bits;
-    std::memcpy(&bits, &layer.factor, 4);
-    PutInt(out, bits, 4);
-    PutInt(out, layer.planes, 1);
-  }
+  MapFile map;
+  map.crlf = p->crlf;
+  map.text1 = p->text1;
+  map.text2 = p->text2;
+  map.text3 = p->text3;
+  map.width = static_cast<int32_t>(p->width);
+  map.height = static_cast<int32_t>(p->height);
+  map.ownCounts = !p->haveLayerCount && !p->haveTileCount;
+  map.layerCount = static_cast<int8_t>(p->haveLayerCount ? p->layerCountField : static_cast<int64_t>(p->layers.size()));
+  map.tileCount = static_cast<int16_t>(p->haveTileCount ? p->tileCountField : tileCount);
+  map.startX = static_cast<int32_t>(p->startX);
+  map.startY = static_cast<int32_t>(p->startY);
+  map.background = p->background;
+  map.step = static_cast<int8_t>(p->step);
   for (const SourceTile& tile : p->tiles) {
-    PutLine(out, tile.image, p->crlf);
-    PutInt(out, tile.frames, 1);
-    PutInt(out, tile.spare, 2);
+    map.tiles.push_back({tile.image, static_cast<int8_t>(tile.frames), static_cast<int16_t>(tile.spare)});
   }
   // Tessel allocates every block before it reads any, so with one it cannot
   // hold it reads none: the cells are left out.
-  if (anyBadBlock) return true;
-  for (const SourceLayer& layer : p->layers) {
+  map.blocks = !anyBadBlock;
+  for (size_t k = 0; k < p->layers.size(); k++) {
+    const SourceLayer& layer = p->layers[k];
+    MapFileLayer out;
+    out.name = layer.name;
+    out.width = static_cast<int32_t>(layer.width);
+    out.height = static_cast<int32_t>(layer.height);
+    out.tileWidth = static_cast<int32_t>(layer.tileWidth);
+    out.tileHeight = static_cast<int32_t>(layer.tileHeight);
+    out.factorBits = MapFileFactorBits(layer.factor);
+    out.planes = static_cast<int8_t>(layer.planes);
     if (layer.haveFlat) {
-      for (int16_t v : layer.flat) PutInt(out, v, 2);
-      size_t blockCells = static_cast<size_t>(SourceLayerBytes(layer) / 2);
-      if (layer.eof) return true;
-      for (size_t i = layer.flat.size(); i < blockCells; i++) PutInt(out, 0, 2);
-      continue;
-    }
-    size_t planeCells = static_cast<size_t>(layer.width * layer.height);
-    for (int64_t k = 0; k <= layer.planes; k++) {
-      const std::vector<int16_t>* cells = k < static_cast<int64_t>(layer.data.size()) ? &layer.data[k].cells : nullptr;
-      if (cells) {
-        for (int16_t v : *cells) PutInt(out, v, 2);
+      out.cells = layer.flat;
+    } else {
+      // Planes without a 'rows' block are empty; after end-of-file nothing more is held.
+      size_t planeCells = static_cast<size_t>(layer.width * layer.height);
+      for (size_t plane = 0; plane < layer.data.size(); plane++) {
+        out.cells.insert(out.cells.end(), layer.data[plane].cells.begin(), layer.data[plane].cells.end());
+        if (plane + 1 < layer.data.size()) out.cells.resize((plane + 1) * planeCells, 0);
       }
-      // After end-of-file nothing more is written; planes without a 'rows' block are empty.
-      if (layer.eof && k + 1 >= static_cast<int64_t>(layer.data.size())) return true;
-      for (size_t i = cells ? cells->size() : 0; i < planeCells; i++) PutInt(out, 0, 2);
     }
+    if (layer.eof && map.endLayer < 0) map.endLayer = static_cast<int32_t>(k);
+    map.layers.push_back(std::move(out));
   }
+  *out = MapFileEncode(map);
   return true;
 }

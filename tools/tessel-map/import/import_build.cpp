@@ -8,9 +8,11 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <set>
 #include <tuple>
 #include <unordered_map>
 
+#include "tools/tessel-map/import/import_picture.h"
 #include "tools/tessel-map/import/tiled.h"
 
 namespace {
@@ -19,30 +21,46 @@ namespace {
 constexpr int32_t TesselMaxLayers = 127;
 constexpr int32_t TesselMaxTileTypes = 32767;
 constexpr int32_t TesselMaxFrames = 127;
+// Room for the runner's overlay in the top-left corner of the screen.
+constexpr int32_t OverlayWidth = 240, OverlayHeight = 80;
 
-// A picture after the key conversion: alpha is 0 (left out) or 255, and no
-// drawn pixel is pure black, which Tessel takes as transparent.
-struct KeyedPicture {
-  int32_t width = 0, height = 0;
-  std::vector<uint8_t> rgba;
-};
+using KeyedPicture = ImportPicture;  // straight-alpha RGBA; a trans colour key is alpha 0
+
+// Bounds of a composed run: Tessel's frame count of one tile type, and the
+// sprite budget of the runner (every tile type's image counted at 4 bytes a pixel).
+constexpr int32_t ComposeMaxCycle = TesselMaxFrames;
+constexpr int64_t TesselSpriteBudget = (int64_t)256 << 20;
 
 struct BuildTileType {
   int32_t image;   // index into images
   int32_t frames;  // 1 for a still tile; the first of an animated run holds the run's length
 };
 
+// A run of consecutive drawn layers with one scroll factor. While drawing, its
+// pieces stack in slots: each piece goes into the lowest slot above whatever
+// an earlier draw left in its cell, so a cell's stack is slots 0 to top.
 struct BuildBand {
   float factor;
-  std::vector<int8_t> top;  // per cell: the band's topmost layer holding a piece there, -1 for none
-  std::vector<std::vector<int16_t>> layers;
+  std::vector<int32_t> sources;  // the source layers that drew into it, in order
+  std::vector<int16_t> top;      // per cell: the topmost slot holding a piece there, -1 for none
+  std::vector<std::vector<int32_t>> slots;  // per slot and cell: the draw entry + 1, 0 for none
+  std::vector<std::string> slotNames;       // the source layer that opened each slot
+  std::vector<std::vector<int16_t>> layers;  // Tessel's layers made of the band
   std::vector<std::string> names;
 };
 
-// One piece of a cached draw: the cell relative to the draw's base cell and its tile type.
+// A source layer as drawn: its name and how its pieces are blended.
+struct SourceLayer {
+  std::string name, where;
+  double opacity;
+  uint32_t tint;  // 0xAARRGGBB, 0xFFFFFFFF for none
+  int32_t style;  // equal for equal opacity and tint
+};
+
+// One piece of a cached draw: the cell relative to the draw's base cell and its entry.
 struct CachedPiece {
   int32_t dc, dr;
-  int16_t type;
+  int32_t entry;
 };
 
 struct Builder {
@@ -51,21 +69,33 @@ struct Builder {
   ImportReadFile read;
   ImportReport* report;
   ImportResult* result;
+  bool compose = true;
 
   int32_t gw = 0, gh = 0;       // grid
   int32_t cols = 0, rows = 0;   // Tessel layer size in cells
   int64_t originX = 0, originY = 0;  // Tiled pixel at Tessel's (0, 0)
+  int32_t screenW = 0, screenH = 0;  // the screen parallax layers are lined up for
 
   std::map<std::string, KeyedPicture> pictures;  // by the file itself and colour key
   int64_t picturePixels = 0;                      // of all pictures, against TiledMaxAllImagePixels
-  std::vector<std::string> images;                // piece pixels, by index
+  std::vector<std::string> pieces;                // raw RGBA pieces of the grid's size, by index
+  std::unordered_map<std::string, int32_t> pieceIndex;
+  // Draw entries: the frames of pieces (one for a still piece) and the style
+  // they are blended with (the layer's opacity and tint).
+  std::vector<std::vector<int32_t>> entries;
+  std::vector<int32_t> entryStyle;
+  std::map<std::vector<int32_t>, int32_t> entryIndex;  // frames and style
+  std::vector<std::pair<double, uint32_t>> styles;     // opacity, tint
+  std::vector<SourceLayer> sources;
+  std::map<std::pair<double, uint32_t>, int32_t> styleIndex;
+  std::vector<std::string> images;                // tile pixels (RGB), by index
   std::unordered_map<std::string, int32_t> imageIndex;
   std::vector<BuildTileType> types;               // tile type t is types[t - 1]
   std::unordered_map<int32_t, int16_t> stillType;  // image index -> tile type
   std::map<std::vector<int32_t>, int16_t> runType;  // frame images -> first tile type
   std::vector<BuildBand> bands;
   // By cell value, position within the base cell and drawn size: numbers, not text, for a key built per cell.
-  std::map<std::tuple<uint32_t, int64_t, int64_t, int32_t, int32_t>, std::vector<CachedPiece>> drawCache;
+  std::map<std::tuple<uint32_t, int64_t, int64_t, int32_t, int32_t, int32_t>, std::vector<CachedPiece>> drawCache;
   std::map<int32_t, int64_t> durations;  // frame duration -> how often
   int64_t pieceVisits = 0;  // pieces of all draws in the map's rows, against TiledMaxPieceVisits
   // A tile object's tile as drawn unscaled: by tileset, tile and flips.
@@ -74,8 +104,22 @@ struct Builder {
   std::string backgroundImage;  // pixels of a fixed background (rgb), "" for none
   std::string layerWhere;        // the source layer being drawn, for messages
   std::string layerName;
+  int32_t layerSource = -1;
+  int32_t layerStyle = 0;
   float layerFactor = 1.0f;
+  std::vector<std::string> shapeLayers;  // object layers with shapes or text, for one warning
 };
+
+// A list for people: at most four items, then "and N more".
+std::string ListCut(const std::vector<std::string>& items) {
+  std::string out;
+  size_t shown = items.size() > 5 ? 4 : items.size();
+  for (size_t k = 0; k < shown; k++) {
+    out += (k == 0 ? "" : k + 1 == items.size() ? " and " : ", ") + items[k];
+  }
+  if (shown < items.size()) out += " and " + std::to_string(items.size() - shown) + " more";
+  return out;
+}
 
 int64_t FloorDiv(int64_t a, int64_t b) {
   int64_t q = a / b;
@@ -105,7 +149,9 @@ std::string ContentName(int32_t w, int32_t h, const std::string& rgb) {
   return "t" + Hex64(a) + Hex64(b) + ".png";
 }
 
-// Reads and key-converts an image; warns once per tileset (or image) with half-transparent pixels.
+// Reads an image as straight-alpha RGBA, its trans colour (if any) made
+// transparent; with separate layers, warns once per tileset (or image) with
+// half-transparent pixels, which Tessel's key then draws opaque or leaves out.
 const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::string& owner) {
   // One file named by several paths is decoded once.
   std::string key = ImportFileKey(image.source) + (image.hasTrans ? "#" + std::to_string(image.trans) : "");
@@ -116,7 +162,7 @@ const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::s
     ImportFail(b->report, owner + ": cannot read the image " + image.source + ": " + ImportReadProblem(errno));
     return nullptr;
   }
-  ImportPicture raw;
+  ImportPicture p;
   std::string problem;
   int32_t w, h;
   if (ImportPictureSize(bytes, &w, &h) && w > 0 && h > 0 && (int64_t)w * h <= TiledMaxImagePixels &&
@@ -125,37 +171,29 @@ const KeyedPicture* PictureGet(Builder* b, const TiledImage& image, const std::s
                               std::to_string(TiledMaxAllImagePixels) + " pixels in all");
     return nullptr;
   }
-  if (!ImportPictureDecode(bytes, &raw, &problem)) {
+  if (!ImportPictureDecode(bytes, &p, &problem)) {
     ImportFail(b->report, owner + ": " + image.source + ": " + problem);
     return nullptr;
   }
   bytes = std::vector<uint8_t>();
-  b->picturePixels += (int64_t)raw.width * raw.height;
+  b->picturePixels += (int64_t)p.width * p.height;
   if (b->picturePixels > TiledMaxAllImagePixels) {
     ImportFail(b->report, owner + ": " + image.source + ": the images take more than the importer's bound of " +
                               std::to_string(TiledMaxAllImagePixels) + " pixels in all");
     return nullptr;
   }
-  KeyedPicture p;
-  p.width = raw.width;
-  p.height = raw.height;
-  p.rgba.swap(raw.rgba);
   bool half = false;
   for (size_t i = 0; i < p.rgba.size(); i += 4) {
     uint8_t* px = &p.rgba[i];
     uint32_t rgb = (uint32_t)px[0] << 16 | (uint32_t)px[1] << 8 | px[2];
-    bool keyed = image.hasTrans && rgb == image.trans;
-    // Soft pixels are thresholded either way, so both halves of the range count.
-    if (!keyed && px[3] > 0 && px[3] < 255) half = true;
-    if (px[3] < 128 || keyed) {
+    if (image.hasTrans && rgb == image.trans) {
       px[0] = px[1] = px[2] = px[3] = 0;
       continue;
     }
-    px[3] = 255;
-    // Pure black would be the key: the nearest colour that is not.
-    if (rgb == 0) px[2] = 1;
+    // Soft pixels are thresholded either way, so both halves of the range count.
+    if (px[3] > 0 && px[3] < 255) half = true;
   }
-  if (half) {
+  if (half && !b->compose) {
     ImportWarn(b->report, owner + ": half-transparent pixels are drawn opaque (alpha 128 and above) or left out");
   }
   return &b->pictures.emplace(key, std::move(p)).first->second;
@@ -173,57 +211,6 @@ const TiledTile* TileRecord(const TiledTileset& t, int32_t id) {
   auto it = std::lower_bound(t.tiles.begin(), t.tiles.end(), id,
                              [](const TiledTile& tile, int32_t v) { return tile.id < v; });
   return it != t.tiles.end() && it->id == id ? &*it : nullptr;
-}
-
-// Copies a rectangle of a picture.
-KeyedPicture Crop(const KeyedPicture& src, int32_t x, int32_t y, int32_t w, int32_t h) {
-  KeyedPicture out;
-  out.width = w;
-  out.height = h;
-  out.rgba.assign((size_t)w * h * 4, 0);
-  for (int32_t j = 0; j < h; j++) {
-    for (int32_t i = 0; i < w; i++) {
-      int32_t sx = x + i, sy = y + j;
-      if (sx < 0 || sy < 0 || sx >= src.width || sy >= src.height) continue;
-      std::memcpy(&out.rgba[((size_t)j * w + i) * 4], &src.rgba[((size_t)sy * src.width + sx) * 4], 4);
-    }
-  }
-  return out;
-}
-
-// Diagonal flip first (swapping the axes), then horizontal, then vertical.
-KeyedPicture Flip(const KeyedPicture& src, uint32_t flags) {
-  if (!(flags & (TiledFlipH | TiledFlipV | TiledFlipD))) return src;
-  bool d = flags & TiledFlipD;
-  KeyedPicture out;
-  out.width = d ? src.height : src.width;
-  out.height = d ? src.width : src.height;
-  out.rgba.assign(src.rgba.size(), 0);
-  for (int32_t y = 0; y < out.height; y++) {
-    for (int32_t x = 0; x < out.width; x++) {
-      int32_t ux = (flags & TiledFlipH) ? out.width - 1 - x : x;
-      int32_t uy = (flags & TiledFlipV) ? out.height - 1 - y : y;
-      int32_t sx = d ? uy : ux, sy = d ? ux : uy;
-      std::memcpy(&out.rgba[((size_t)y * out.width + x) * 4], &src.rgba[((size_t)sy * src.width + sx) * 4], 4);
-    }
-  }
-  return out;
-}
-
-// Nearest-neighbour scaling to w x h.
-KeyedPicture Scale(const KeyedPicture& src, int32_t w, int32_t h) {
-  KeyedPicture out;
-  out.width = w;
-  out.height = h;
-  out.rgba.assign((size_t)w * h * 4, 0);
-  for (int32_t y = 0; y < h; y++) {
-    int32_t sy = (int32_t)(((int64_t)y * src.height) / h);
-    for (int32_t x = 0; x < w; x++) {
-      int32_t sx = (int32_t)(((int64_t)x * src.width) / w);
-      std::memcpy(&out.rgba[((size_t)y * w + x) * 4], &src.rgba[((size_t)sy * src.width + sx) * 4], 4);
-    }
-  }
-  return out;
 }
 
 // The picture of one tile of a tileset, flipped as the cell asks; false (after reporting) when it has none.
@@ -248,7 +235,7 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
     }
     int32_t x = t.margin + (id % columns) * (t.tileWidth + t.spacing);
     int32_t y = t.margin + (id / columns) * (t.tileHeight + t.spacing);
-    *out = Flip(Crop(*sheet, x, y, t.tileWidth, t.tileHeight), flags);
+    *out = PictureFlip(PictureCrop(*sheet, x, y, t.tileWidth, t.tileHeight), flags);
   } else {
     const TiledTile* tile = TileRecord(t, id);
     if (!tile || tile->image.source.empty()) {
@@ -269,11 +256,11 @@ bool TilePicture(Builder* b, const TiledTileset& t, int32_t id, uint32_t flags, 
                                        "," + std::to_string(tile->y) + " reaches past its image of " +
                                        std::to_string(whole->width) + "x" + std::to_string(whole->height));
     }
-    *out = Flip(Crop(*whole, tile->x, tile->y, w, h), flags);
+    *out = PictureFlip(PictureCrop(*whole, tile->x, tile->y, w, h), flags);
   }
   if (t.gridRenderSize && (out->width != b->gw || out->height != b->gh)) {
     ImportWarn(b->report, "tileset \"" + t.name + "\": tiles scaled to the grid are drawn with nearest-neighbour scaling");
-    *out = Scale(*out, b->gw, b->gh);
+    *out = PictureScale(*out, b->gw, b->gh);
   }
   return true;
 }
@@ -327,11 +314,53 @@ int16_t RunType(Builder* b, const std::vector<int32_t>& frames) {
   return first;
 }
 
+// The tile type of keyed frame images (-1: an empty frame); -1 when every
+// frame is empty, 0 (after reporting) when Tessel's tile types run out.
+int32_t FramesType(Builder* b, std::vector<int32_t>* frames) {
+  bool any = false;
+  for (int32_t f : *frames) any = any || f >= 0;
+  if (!any) return -1;
+  if (frames->size() == 1) return StillType(b, (*frames)[0]);
+  // An empty frame is an image of its own: all key.
+  for (int32_t& f : *frames) {
+    if (f < 0) f = ImageIntern(b, std::string((size_t)b->gw * b->gh * 3, '\0'));
+  }
+  return RunType(b, *frames);
+}
+
+// The index of a drawn piece's pixels; -1 (after reporting) past TiledMaxPiecePixels.
+int32_t PieceIntern(Builder* b, const std::string& rgba) {
+  auto it = b->pieceIndex.find(rgba);
+  if (it != b->pieceIndex.end()) return it->second;
+  if ((int64_t)(b->pieces.size() + 1) * b->gw * b->gh > TiledMaxPiecePixels) {
+    ImportFail(b->report, b->layerWhere + ": the map's distinct pieces take more than the importer's bound of " +
+                              std::to_string(TiledMaxPiecePixels) + " pixels");
+    return -1;
+  }
+  int32_t index = (int32_t)b->pieces.size();
+  b->pieces.push_back(rgba);
+  b->pieceIndex.emplace(rgba, index);
+  return index;
+}
+
+// The entry of frames drawn in the current layer's style.
+int32_t EntryIntern(Builder* b, const std::vector<int32_t>& frames) {
+  std::vector<int32_t> key = frames;
+  key.push_back(b->layerStyle);
+  auto it = b->entryIndex.find(key);
+  if (it != b->entryIndex.end()) return it->second;
+  int32_t index = (int32_t)b->entries.size();
+  b->entries.push_back(frames);
+  b->entryStyle.push_back(b->layerStyle);
+  b->entryIndex.emplace(std::move(key), index);
+  return index;
+}
+
 // The piece of a picture at top-left (px, py) that falls in the grid cell
-// (c, r), as RGB with the key black; empty when nothing of it is drawn.
+// (c, r), as straight-alpha RGBA; false when none of its pixels shows.
 bool PieceOf(const Builder* b, const KeyedPicture& p, int64_t px, int64_t py, int64_t c, int64_t r,
              std::string* piece) {
-  piece->assign((size_t)b->gw * b->gh * 3, '\0');
+  piece->assign((size_t)b->gw * b->gh * 4, '\0');
   bool any = false;
   int64_t x0 = c * b->gw, y0 = r * b->gh;
   for (int32_t j = 0; j < b->gh; j++) {
@@ -342,10 +371,7 @@ bool PieceOf(const Builder* b, const KeyedPicture& p, int64_t px, int64_t py, in
       if (sx < 0 || sx >= p.width) continue;
       const uint8_t* s = &p.rgba[((size_t)sy * p.width + (size_t)sx) * 4];
       if (!s[3]) continue;
-      char* d = &(*piece)[((size_t)j * b->gw + i) * 3];
-      d[0] = (char)s[0];
-      d[1] = (char)s[1];
-      d[2] = (char)s[2];
+      std::memcpy(&(*piece)[((size_t)j * b->gw + i) * 4], s, 4);
       any = true;
     }
   }
@@ -356,38 +382,42 @@ BuildBand* BandFor(Builder* b) {
   if (b->bands.empty() || b->bands.back().factor != b->layerFactor) {
     BuildBand band;
     band.factor = b->layerFactor;
-    band.top.assign((size_t)b->cols * b->rows, -1);
     b->bands.push_back(std::move(band));
   }
   return &b->bands.back();
 }
 
+// Tessel layers made so far, or slots of bands not yet made into layers.
 int32_t LayerTotal(const Builder* b) {
   size_t n = 0;
-  for (const BuildBand& band : b->bands) n += band.layers.size();
+  for (const BuildBand& band : b->bands) n += band.layers.empty() ? band.slots.size() : band.layers.size();
   return (int32_t)n;
 }
 
-// Puts a tile type into cell (c, r) above every piece drawn there before.
-bool Place(Builder* b, int64_t c, int64_t r, int16_t type) {
+// Puts the draw entry into cell (c, r) of the current band, in the lowest
+// slot above every piece drawn there before.
+bool Place(Builder* b, int64_t c, int64_t r, int32_t entry) {
   if (c < 0 || r < 0 || c >= b->cols || r >= b->rows) return true;
   BuildBand* band = BandFor(b);
+  if (band->sources.empty() || band->sources.back() != b->layerSource) band->sources.push_back(b->layerSource);
+  if (band->top.empty()) band->top.assign((size_t)b->cols * b->rows, -1);
   size_t cell = (size_t)r * b->cols + (size_t)c;
-  int32_t layer = band->top[cell] + 1;
-  if (layer >= (int32_t)band->layers.size()) {
-    if (LayerTotal(b) + 1 > TesselMaxLayers) {
+  int32_t slot = band->top[cell] + 1;
+  if (slot >= (int32_t)band->slots.size()) {
+    // Kept apart, every slot is a Tessel layer; composed, only the cells of all slots are bounded.
+    if (!b->compose && LayerTotal(b) + 1 > TesselMaxLayers) {
       return ImportFail(b->report, b->layerWhere + ": the map needs more than Tessel's " +
                                        std::to_string(TesselMaxLayers) + " layers (tiles overlap too deeply)");
     }
-    if ((int64_t)(LayerTotal(b) + 1) * b->cols * b->rows > TiledMaxTotalCells) {
+    if ((int64_t)(LayerTotal(b) + 1) * b->cols * b->rows > TiledMaxTotalCells || slot >= INT16_MAX) {
       return ImportFail(b->report, b->layerWhere + ": the map needs more than the importer's " +
                                        std::to_string(TiledMaxTotalCells) + " cells in all its layers");
     }
-    band->layers.emplace_back((size_t)b->cols * b->rows, 0);
-    band->names.push_back(b->layerName);
+    band->slots.emplace_back((size_t)b->cols * b->rows, 0);
+    band->slotNames.push_back(b->layerName);
   }
-  band->layers[(size_t)layer][cell] = type;
-  band->top[cell] = (int8_t)layer;
+  band->slots[(size_t)slot][cell] = entry + 1;
+  band->top[cell] = (int16_t)slot;
   b->anyDraw = true;
   return true;
 }
@@ -427,23 +457,15 @@ bool Pieces(Builder* b, const std::vector<const KeyedPicture*>& frames, const st
   std::vector<int32_t> run;
   for (int64_t r = minR; r <= maxR; r++) {
     for (int64_t c = minC; c <= maxC; c++) {
-      if (frames.size() == 1) {
-        if (!PieceOf(b, *frames[0], px, py + frameY[0], c, r, &piece)) continue;
-        int16_t type = StillType(b, ImageIntern(b, piece));
-        if (!type) return false;
-        out->push_back({(int32_t)(c - baseC), (int32_t)(r - baseR), type});
-        continue;
-      }
       run.clear();
       bool any = false;
       for (size_t k = 0; k < frames.size(); k++) {
         any |= PieceOf(b, *frames[k], px, py + frameY[k], c, r, &piece);
-        run.push_back(ImageIntern(b, piece));
+        run.push_back(PieceIntern(b, piece));
+        if (run.back() < 0) return false;
       }
       if (!any) continue;
-      int16_t type = RunType(b, run);
-      if (!type) return false;
-      out->push_back({(int32_t)(c - baseC), (int32_t)(r - baseR), type});
+      out->push_back({(int32_t)(c - baseC), (int32_t)(r - baseR), EntryIntern(b, run)});
     }
   }
   return true;
@@ -463,7 +485,8 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
   bottom += t->offsetY;
   int64_t leftSub = left - FloorDiv(left, b->gw) * b->gw;
   int64_t bottomSub = bottom - FloorDiv(bottom, b->gh) * b->gh;
-  auto key = std::make_tuple(raw, leftSub, bottomSub, w, h);
+  // The entries carry the layer's style: draws of other layers cut their own.
+  auto key = std::make_tuple(raw, leftSub, bottomSub, w, h, b->layerStyle);
   auto cached = b->drawCache.find(key);
   if (cached == b->drawCache.end()) {
     std::vector<CachedPiece> pieces;
@@ -502,7 +525,7 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
                                          "importer's bound of " + std::to_string(TiledMaxDrawPixels) + " pixels");
       }
       if (w > 0 && h > 0 && (pictures[k].width != w || pictures[k].height != h)) {
-        pictures[k] = Scale(pictures[k], w, h);
+        pictures[k] = PictureScale(pictures[k], w, h);
       }
     }
     std::vector<const KeyedPicture*> steps;
@@ -531,7 +554,7 @@ bool DrawTile(Builder* b, uint32_t raw, int64_t left, int64_t bottom, int32_t w,
                                      std::to_string(TiledMaxPieceVisits) + " cells in all");
   }
   for (auto p = first; p != last; ++p) {
-    if (!Place(b, baseC + p->dc, baseR + p->dr, p->type)) return false;
+    if (!Place(b, baseC + p->dc, baseR + p->dr, p->entry)) return false;
   }
   return true;
 }
@@ -542,6 +565,7 @@ struct LeafState {
   double opacity = 1;
   bool visible = true;
   bool tinted = false;
+  uint32_t tint = 0xFFFFFFFFu;
   bool shown = false;  // named by --show-layer (itself or a group around it)
   bool hidden = false;
 };
@@ -586,7 +610,11 @@ bool DrawObjectLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy
       if (o->kind == "template") {
         ImportWarn(b->report, b->layerWhere + ": objects from templates are not drawn");
       } else {
-        ImportWarn(b->report, b->layerWhere + ": shapes and text in object layers are not drawn");
+        // Most maps carry collision and event shapes that no game draws: one warning for the map.
+        std::string named = b->layerWhere.substr(6);  // "NAME" (line N)
+        if (std::find(b->shapeLayers.begin(), b->shapeLayers.end(), named) == b->shapeLayers.end()) {
+          b->shapeLayers.push_back(named);
+        }
       }
       continue;
     }
@@ -656,23 +684,31 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
                                        std::to_string(mapH) + " pixels is past the importer's bound of " +
                                        std::to_string(TiledMaxBackgroundPixels) + " pixels");
     }
-    uint32_t bg = b->map->hasBackground ? b->map->background : 0;
+    uint32_t bg = b->map->hasBackground ? b->map->background & 0xFFFFFF : 0;
     std::string rgb((size_t)mapW * mapH * 3, '\0');
-    for (size_t i = 0; i < rgb.size(); i += 3) {
-      rgb[i] = (char)(bg >> 16);
-      rgb[i + 1] = (char)(bg >> 8);
-      rgb[i + 2] = (char)bg;
-    }
+    std::vector<uint8_t> row((size_t)mapW * 4), done;
+    const SourceLayer& source = b->sources[(size_t)b->layerSource];
     for (int64_t y = 0; y < mapH; y++) {
+      std::fill(row.begin(), row.end(), 0);
       int64_t sy = y - y0;
-      if (sy < 0 || sy >= p->height) continue;
-      for (int64_t x = 0; x < mapW; x++) {
+      for (int64_t x = 0; sy >= 0 && sy < p->height && x < mapW; x++) {
         int64_t sx = x - x0;
         if (sx < 0 || sx >= p->width) continue;
-        const uint8_t* px = &p->rgba[((size_t)sy * p->width + (size_t)sx) * 4];
-        if (!px[3]) continue;
-        std::memcpy(&rgb[((size_t)y * mapW + (size_t)x) * 3], px, 3);
+        std::memcpy(&row[(size_t)x * 4], &p->rgba[((size_t)sy * p->width + (size_t)sx) * 4], 4);
       }
+      if (b->compose) {
+        // Nothing lies under it but the background colour: its soft pixels come out exactly.
+        PictureLayer over = {row.data(), source.opacity, source.tint};
+        PictureCompose(&over, 1, (int32_t)mapW, true, bg, &done);
+      } else {
+        done = row;
+        for (int64_t x = 0; x < mapW; x++) {
+          uint8_t* px = &done[(size_t)x * 4];
+          if (px[3] < 128) px[0] = (uint8_t)(bg >> 16), px[1] = (uint8_t)(bg >> 8), px[2] = (uint8_t)bg;
+          else if (px[0] == 0 && px[1] == 0 && px[2] == 0) px[2] = 1;
+        }
+      }
+      for (int64_t x = 0; x < mapW; x++) std::memcpy(&rgb[((size_t)y * mapW + (size_t)x) * 3], &done[(size_t)x * 4], 3);
     }
     b->backgroundImage = rgb;
     return true;
@@ -682,8 +718,9 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
   } else if (layer.repeatX || layer.repeatY) {
     // Every cell's piece depends only on where its column falls across the
     // repeated image and its row down it. The phases are numbered per column
-    // and per row, and a table of the pairs keeps each piece's tile type (0: not
-    // made yet, -1: nothing drawn): at most two bytes a cell, however many differ.
+    // and per row, and a table of the pairs keeps each piece's draw entry (0: not
+    // made yet, -1: nothing drawn, else the entry + 1): at most four bytes a
+    // cell, however many differ.
     std::vector<int32_t> colPhase((size_t)b->cols, -1), rowPhase((size_t)b->rows, -1);
     std::vector<int64_t> pxs, pys;
     std::map<int64_t, int32_t> pxIndex, pyIndex;
@@ -703,17 +740,17 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
       if (it->second == (int32_t)pys.size()) pys.push_back(py);
       rowPhase[(size_t)r] = it->second;
     }
-    std::vector<int16_t> phases(pxs.size() * pys.size(), 0);
+    std::vector<int32_t> phases(pxs.size() * pys.size(), 0);
     std::string piece;
     for (int64_t r = 0; r < b->rows; r++) {
       if (rowPhase[(size_t)r] < 0) continue;
       for (int64_t c = 0; c < b->cols; c++) {
         if (colPhase[(size_t)c] < 0) continue;
-        int16_t& type = phases[(size_t)rowPhase[(size_t)r] * pxs.size() + (size_t)colPhase[(size_t)c]];
+        int32_t& type = phases[(size_t)rowPhase[(size_t)r] * pxs.size() + (size_t)colPhase[(size_t)c]];
         if (type == 0) {
           int64_t px = pxs[(size_t)colPhase[(size_t)c]], py = pys[(size_t)rowPhase[(size_t)r]];
           // The cell's piece: the image laid from (-px, -py) and repeated on the axes that repeat.
-          piece.assign((size_t)b->gw * b->gh * 3, '\0');
+          piece.assign((size_t)b->gw * b->gh * 4, '\0');
           bool any = false;
           for (int32_t j = 0; j < b->gh; j++) {
             int64_t sy = py + j;
@@ -725,14 +762,15 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
               if (sx < 0 || sx >= p->width) continue;
               const uint8_t* s = &p->rgba[((size_t)sy * p->width + (size_t)sx) * 4];
               if (!s[3]) continue;
-              std::memcpy(&piece[((size_t)j * b->gw + i) * 3], s, 3);
+              std::memcpy(&piece[((size_t)j * b->gw + i) * 4], s, 4);
               any = true;
             }
           }
-          type = any ? StillType(b, ImageIntern(b, piece)) : -1;
-          if (type == 0) return false;
+          int32_t index = any ? PieceIntern(b, piece) : -1;
+          if (any && index < 0) return false;
+          type = any ? EntryIntern(b, {index}) + 1 : -1;
         }
-        if (type > 0 && !Place(b, c, r, type)) return false;
+        if (type > 0 && !Place(b, c, r, type - 1)) return false;
       }
     }
     return true;
@@ -747,8 +785,8 @@ bool DrawImageLayer(Builder* b, const TiledLayer& layer, int64_t ox, int64_t oy,
       for (int64_t r = r0; r <= r1; r++) {
         for (int64_t c = c0; c <= c1; c++) {
           if (!PieceOf(b, *p, ix, iy, c, r, &piece)) continue;
-          int16_t type = StillType(b, ImageIntern(b, piece));
-          if (!type || !Place(b, c, r, type)) return false;
+          int32_t index = PieceIntern(b, piece);
+          if (index < 0 || !Place(b, c, r, EntryIntern(b, {index}))) return false;
         }
       }
     }
@@ -765,7 +803,16 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     s.parallaxY *= layer.parallaxY;
     s.opacity *= layer.opacity;
     s.visible = s.visible && layer.visible;
-    s.tinted = s.tinted || (layer.hasTint && layer.tint != 0xFFFFFFFFu);
+    if (layer.hasTint && layer.tint != 0xFFFFFFFFu) {
+      s.tinted = true;
+      // A group's tint multiplies its layers' tints, channel by channel, alpha too.
+      uint32_t t = 0;
+      for (int shift = 0; shift < 32; shift += 8) {
+        uint32_t v = ((s.tint >> shift & 0xFF) * (layer.tint >> shift & 0xFF) + 127) / 255;
+        t |= v << shift;
+      }
+      s.tint = t;
+    }
     s.shown = s.shown || Named(b->options->showLayers, layer.name);
     s.hidden = s.hidden || Named(b->options->hideLayers, layer.name);
     if (layer.kind == TiledLayerKind::Group) {
@@ -776,13 +823,13 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     if (!drawn || s.hidden) continue;
     b->layerName = layer.name;
     b->layerWhere = "layer \"" + layer.name + "\"" + (layer.line ? " (line " + std::to_string(layer.line) + ")" : "");
-    // Tiled draws nothing of a layer of opacity 0; any other opacity is drawn opaque.
+    // Tiled draws nothing of a layer of opacity 0.
     if (s.opacity <= 0) {
-      ImportWarn(b->report, b->layerWhere + ": opacity 0, left out");
+      if (!b->compose) ImportWarn(b->report, b->layerWhere + ": opacity 0, left out");
       continue;
     }
-    if (s.opacity < 1) ImportWarn(b->report, b->layerWhere + ": opacity below 1 is drawn opaque");
-    if (s.tinted) ImportWarn(b->report, b->layerWhere + ": its tint colour is left out");
+    if (!b->compose && s.opacity < 1) ImportWarn(b->report, b->layerWhere + ": opacity below 1 is drawn opaque");
+    if (!b->compose && s.tinted) ImportWarn(b->report, b->layerWhere + ": its tint colour is left out");
     if (s.parallaxX != s.parallaxY) {
       ImportWarn(b->report, b->layerWhere + ": parallax differs in x and y; Tessel scrolls it by the x factor");
     }
@@ -790,13 +837,194 @@ bool DrawLayers(Builder* b, const std::vector<TiledLayer>& layers, const LeafSta
     if (s.offsetX != std::floor(s.offsetX) || s.offsetY != std::floor(s.offsetY)) {
       ImportWarn(b->report, b->layerWhere + ": offsets between whole pixels are rounded");
     }
-    int64_t ox = Round(s.offsetX), oy = Round(s.offsetY);
+    double opacity = std::min(1.0, s.opacity);
+    auto style = b->styleIndex.emplace(std::make_pair(opacity, s.tint), (int32_t)b->styleIndex.size()).first;
+    if (style->second == (int32_t)b->styles.size()) b->styles.push_back({opacity, s.tint});
+    b->layerStyle = style->second;
+    b->layerSource = (int32_t)b->sources.size();
+    b->sources.push_back({layer.name, b->layerWhere, opacity, s.tint, style->second});
+    double shiftX = 0, shiftY = 0;
+    if (b->layerFactor != 1.0f) {
+      // Tiled lines a parallax layer up around the view's centre less the
+      // map's parallax origin, shifting it by (1 - factor) times that point;
+      // Tessel scrolls it by factor x view from the top-left. For a given
+      // screen the two differ by a constant, baked in here.
+      double f = b->layerFactor;
+      shiftX = (1.0 - f) * (b->screenW / 2.0 - b->map->parallaxOriginX);
+      shiftY = (1.0 - f) * (b->screenH / 2.0 - b->map->parallaxOriginY);
+    }
+    if (!std::isfinite(shiftX) || !std::isfinite(shiftY)) shiftX = shiftY = 0;
+    int64_t ox = Round(s.offsetX + shiftX), oy = Round(s.offsetY + shiftY);
     bool ok = true;
     if (layer.kind == TiledLayerKind::Tile) ok = DrawTileLayer(b, layer, ox, oy);
     else if (layer.kind == TiledLayerKind::Object) ok = DrawObjectLayer(b, layer, ox, oy);
     else ok = DrawImageLayer(b, layer, ox, oy, s);
     if (!ok) return false;
   }
+  return true;
+}
+
+// "layer "a"" or "layers "a" to "b"", for messages about a run.
+std::string RunName(const Builder* b, const BuildBand& band) {
+  const SourceLayer& first = b->sources[(size_t)band.sources.front()];
+  const SourceLayer& last = b->sources[(size_t)band.sources.back()];
+  if (band.sources.size() == 1) return first.where;
+  return "layers \"" + first.name + "\" to \"" + last.name + "\"";
+}
+
+// A band as separate layers, one per slot: each piece keyed on its own.
+bool BandLayers(Builder* b, BuildBand* band) {
+  // The layers made of the bands before it, and its slots.
+  size_t total = band->slots.size();
+  for (const BuildBand* before = &b->bands.front(); before != band; before++) total += before->layers.size();
+  if (total > (size_t)TesselMaxLayers) {
+    return ImportFail(b->report, RunName(b, *band) + ": the map needs more than Tessel's " +
+                                     std::to_string(TesselMaxLayers) + " layers (tiles overlap too deeply)");
+  }
+  std::unordered_map<int32_t, int32_t> typeOf;  // entry -> tile type, -1 for nothing shown
+  std::string rgb;
+  std::vector<int32_t> frames;
+  int32_t n = b->gw * b->gh;
+  for (size_t k = 0; k < band->slots.size(); k++) {
+    std::vector<int16_t> layer(band->slots[k].size(), 0);
+    for (size_t cell = 0; cell < layer.size(); cell++) {
+      int32_t entry = band->slots[k][cell] - 1;
+      if (entry < 0) continue;
+      auto it = typeOf.find(entry);
+      if (it == typeOf.end()) {
+        frames.clear();
+        for (int32_t piece : b->entries[(size_t)entry]) {
+          bool any = PictureKey((const uint8_t*)b->pieces[(size_t)piece].data(), n, &rgb);
+          frames.push_back(any ? ImageIntern(b, rgb) : -1);
+          if (any && frames.back() < 0) return false;
+        }
+        int32_t type = FramesType(b, &frames);
+        if (type == 0) return false;
+        it = typeOf.emplace(entry, type).first;
+      }
+      if (it->second > 0) layer[cell] = (int16_t)it->second;
+    }
+    std::vector<int32_t>().swap(band->slots[k]);
+    band->layers.push_back(std::move(layer));
+    band->names.push_back(band->slotNames[k]);
+  }
+  return true;
+}
+
+int64_t Gcd(int64_t a, int64_t c) { return c == 0 ? a : Gcd(c, a % c); }
+
+// Composes a band into one layer: each cell's pieces in drawing order, with
+// their layers' opacity and tint, over the background colour when exact (the
+// band lies at the back over nothing but that colour), else over nothing with
+// Tessel's key at alpha 128. Animated cells run over the common cycle of
+// their pieces. Sets *fallback to the reason, composing nothing, where that would pass
+// Tessel's bounds; false after reporting an error.
+bool BandCompose(Builder* b, BuildBand* band, bool exact, std::string* fallback) {
+  fallback->clear();
+  int32_t n = b->gw * b->gh;
+  uint32_t bg = exact && b->map->hasBackground ? b->map->background & 0xFFFFFF : 0;
+  size_t cells = (size_t)b->cols * b->rows;
+  std::map<std::vector<int32_t>, int32_t> stackIndex;
+  std::vector<std::vector<int32_t>> composites;  // frame images (-1: all key) per distinct stack
+  std::vector<int32_t> cellComposite(cells, -1);
+  // Every image not yet a tile type's takes at least one: enough of them end the composing early.
+  std::set<int32_t> newImages;
+  int64_t soft = 0, exactSoft = 0;
+  int64_t budgetTypes = (TesselSpriteBudget - (int64_t)b->backgroundImage.size() / 3 * 4) / ((int64_t)n * 4) - 1;
+  std::string reason;
+  std::vector<int32_t> key;
+  std::vector<PictureLayer> stack;
+  std::vector<uint8_t> composed;
+  std::string rgb;
+  for (size_t cell = 0; cell < cells && reason.empty(); cell++) {
+    if (band->top[cell] < 0) continue;
+    key.clear();
+    for (int32_t k = 0; k <= band->top[cell]; k++) key.push_back(band->slots[(size_t)k][cell] - 1);
+    auto found = stackIndex.find(key);
+    if (found == stackIndex.end()) {
+      int64_t cycle = 1;
+      for (size_t k = 0; k < key.size() && cycle <= ComposeMaxCycle; k++) {
+        int64_t frames = (int64_t)b->entries[(size_t)key[k]].size();
+        cycle = cycle / Gcd(cycle, frames) * frames;
+      }
+      if (cycle > ComposeMaxCycle) {
+        reason = "an animated cell whose pieces repeat only after more than " + std::to_string(ComposeMaxCycle) +
+                 " steps";
+        break;
+      }
+      std::vector<int32_t> frames;
+      for (int64_t f = 0; f < cycle; f++) {
+        stack.clear();
+        for (int32_t entry : key) {
+          const std::vector<int32_t>& pieces = b->entries[(size_t)entry];
+          const std::pair<double, uint32_t>& style = b->styles[(size_t)b->entryStyle[(size_t)entry]];
+          stack.push_back({(const uint8_t*)b->pieces[(size_t)pieces[(size_t)(f % (int64_t)pieces.size())]].data(),
+                           style.first, style.second});
+        }
+        PictureCompose(stack.data(), stack.size(), n, exact, bg, &composed);
+        bool any = PictureKeyComposed(composed, n, exact && bg == 0, &rgb, exact ? &exactSoft : &soft);
+        int32_t image = any ? ImageIntern(b, rgb) : -1;
+        if (any && image < 0) return false;
+        if (image >= 0 && !b->stillType.count(image)) newImages.insert(image);
+        frames.push_back(image);
+      }
+      if ((int64_t)b->types.size() + (int64_t)newImages.size() > std::min<int64_t>(TesselMaxTileTypes, budgetTypes)) {
+        reason = "more than Tessel's " + std::to_string(TesselMaxTileTypes) +
+                 " tile types or the runner's 256 MiB of tile images";
+        break;
+      }
+      found = stackIndex.emplace(key, (int32_t)composites.size()).first;
+      composites.push_back(frames);
+    }
+    cellComposite[cell] = found->second;
+  }
+  // How many tile types the composed cells take, at most.
+  std::set<int32_t> still;
+  std::set<std::vector<int32_t>> runs;
+  int64_t more = 0;
+  for (const std::vector<int32_t>& frames : composites) {
+    if (std::none_of(frames.begin(), frames.end(), [](int32_t f) { return f >= 0; })) continue;
+    if (frames.size() == 1) {
+      if (!b->stillType.count(frames[0]) && still.insert(frames[0]).second) more++;
+    } else if (!b->runType.count(frames) && runs.insert(frames).second) {
+      more += (int64_t)frames.size();
+    }
+  }
+  if (reason.empty() && (int64_t)b->types.size() + more > TesselMaxTileTypes) {
+    reason = "more than Tessel's " + std::to_string(TesselMaxTileTypes) + " tile types";
+  }
+  if (reason.empty() && (int64_t)b->types.size() + more > budgetTypes) {
+    reason = "more than the runner's 256 MiB of tile images";
+  }
+  if (!reason.empty()) {
+    *fallback = reason;
+    return true;
+  }
+  std::vector<int32_t> typeOf(composites.size(), 0);
+  for (size_t k = 0; k < composites.size(); k++) {
+    std::vector<int32_t> frames = composites[k];
+    typeOf[k] = FramesType(b, &frames);
+    if (typeOf[k] == 0) return false;
+  }
+  std::vector<std::vector<int32_t>>().swap(band->slots);
+  std::vector<int16_t> layer(cells, 0);
+  for (size_t cell = 0; cell < cells; cell++) {
+    int32_t composite = cellComposite[cell];
+    if (composite >= 0 && typeOf[(size_t)composite] > 0) layer[cell] = (int16_t)typeOf[(size_t)composite];
+  }
+  if (!exact && soft > 0) {
+    ImportWarn(b->report, RunName(b, *band) + ": above " +
+                              (b->backgroundImage.empty() || band != &b->bands.front() ? "a layer of another scroll factor"
+                                                                                       : "the background image") +
+                              ", half-transparent pixels are drawn opaque (alpha 128 and above) or left out");
+  }
+  std::string name;
+  for (int32_t source : band->sources) name += (name.empty() ? "" : " + ") + b->sources[(size_t)source].name;
+  if (name.size() > 200) name = name.substr(0, 197) + "...";
+  band->layers.push_back(std::move(layer));
+  band->names.push_back(name);
+  b->result->composedFrom += (int32_t)band->sources.size();
+  b->result->composedInto++;
   return true;
 }
 
@@ -856,28 +1084,21 @@ void Durations(Builder* b) {
     // Name every animated tile whose frames are not all one interval long.
     std::string where;
     for (const TiledTileset& t : b->map->tilesets) {
-      std::string ids;
+      std::vector<std::string> ids;
       for (const TiledTile& tile : t.tiles) {
         bool differs = false;
         for (const TiledFrame& f : tile.animation) differs = differs || f.duration != b->result->interval;
-        if (differs) ids += (ids.empty() ? "" : ", ") + std::to_string(tile.id);
+        if (differs) ids.push_back(std::to_string(tile.id));
       }
-      if (!ids.empty()) where += (where.empty() ? "" : "; ") + ("tileset \"" + t.name + "\" tile " + ids);
+      if (!ids.empty()) {
+        where += (where.empty() ? "" : "; ") +
+                 ("tileset \"" + t.name + "\" tile" + (ids.size() == 1 ? " " : "s ") + ListCut(ids));
+      }
     }
     ImportWarn(b->report, "animation frame durations differ (" + where + "); Tessel steps them all every " +
                               std::to_string(b->result->interval) +
                               " ms, repeating a frame for each whole interval it lasts");
   }
-}
-
-void PutLine(std::vector<uint8_t>* out, const std::string& s) {
-  out->insert(out->end(), s.begin(), s.end());
-  out->push_back(10);
-}
-
-void PutInt(std::vector<uint8_t>* out, int64_t v, int bytes) {
-  uint64_t u = (uint64_t)v;
-  for (int i = 0; i < bytes; i++) out->push_back((uint8_t)(u >> (8 * i)));
 }
 
 // Layer and tile names become text lines of the map file: no line ends in them.
@@ -953,19 +1174,67 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
   }
   for (const std::vector<std::string>* names : {&options.hideLayers, &options.showLayers}) {
     for (const std::string& name : *names) {
-      if (!LayerNamed(map.layers, name)) ImportWarn(report, "the map has no layer named \"" + name + "\"");
+      if (!LayerNamed(map.layers, name)) {
+        return ImportFail(report, std::string(names == &options.hideLayers ? "--hide-layer" : "--show-layer") +
+                                      ": the map has no layer or group named \"" + name + "\"");
+      }
     }
   }
+  b->compose = !options.layers;
+  // A map smaller than the runner's overlay (its text in the top-left corner,
+  // about 230 x 80 pixels) starts below it, on a screen that leaves room for both.
+  bool small = result->mapWidth < OverlayWidth || result->mapHeight < OverlayHeight;
+  result->startY = small ? -OverlayHeight : 0;
+  b->screenW = options.screenW > 0 ? options.screenW
+               : small             ? std::max(OverlayWidth, result->mapWidth)
+                                   : std::min(1280, result->mapWidth);
+  b->screenH = options.screenH > 0 ? options.screenH
+               : small             ? result->mapHeight + OverlayHeight
+                                   : std::min(720, result->mapHeight);
+  result->screenW = b->screenW;
+  result->screenH = b->screenH;
   Durations(b);
   if (!DrawLayers(b, map.layers, LeafState(), 0)) return false;
-  // What only drawing needed goes before the map is written beside the layers.
+  result->sourceLayers = (int32_t)b->sources.size();
+  if (!b->shapeLayers.empty()) {
+    ImportWarn(report, std::string(b->shapeLayers.size() == 1 ? "layer " : "layers ") + ListCut(b->shapeLayers) +
+                           ": shapes and text in object layers are not drawn");
+  }
+  // What only drawing needed goes before the layers are made and the map is written.
   b->pictures.clear();
   b->drawCache.clear();
+  b->pieceIndex.clear();
+  b->entryIndex.clear();
+  for (size_t k = 0; k < b->bands.size(); k++) {
+    BuildBand& band = b->bands[k];
+    std::string fallback;
+    // Only the band at the back, over nothing but the background colour, comes out exact.
+    if (b->compose && !BandCompose(b, &band, k == 0 && b->backgroundImage.empty(), &fallback)) return false;
+    if (!b->compose || !fallback.empty()) {
+      if (!BandLayers(b, &band)) return false;
+    }
+    if (!fallback.empty()) {
+      ImportWarn(b->report, RunName(b, band) + ": composing them would take " + fallback +
+                                "; they are kept as separate layers, where half-transparent pixels, opacity and tint "
+                                "are drawn opaque (alpha 128 and above) or left out");
+    }
+    std::vector<std::vector<int32_t>>().swap(band.slots);
+    std::vector<int16_t>().swap(band.top);
+  }
+  if (LayerTotal(b) > TesselMaxLayers) {
+    return ImportFail(report, "the map needs more than Tessel's " + std::to_string(TesselMaxLayers) +
+                                  " layers (its layers change scroll factor too often)");
+  }
   b->imageIndex.clear();
+  std::vector<std::string>().swap(b->pieces);
 
-  // Tile images.
+  // Tile images: those a tile type shows (a run that fell back to separate
+  // layers leaves its composed images unused).
   std::vector<std::string> names(b->images.size());
+  std::vector<bool> used(b->images.size(), false);
+  for (const BuildTileType& type : b->types) used[(size_t)type.image] = true;
   for (size_t k = 0; k < b->images.size(); k++) {
+    if (!used[k]) continue;
     names[k] = ContentName(b->gw, b->gh, b->images[k]);
     ImportImage image;
     image.name = names[k];
@@ -995,48 +1264,30 @@ bool ImportBuild(const TiledMap& map, const ImportOptions& options, ImportReadFi
 
   int32_t step = options.step;
   if (step <= 0) step = std::clamp(std::min(b->gw, b->gh) / 4, 1, 16);
-  std::vector<uint8_t>* out = &result->mapFile;
-  out->clear();
-  PutLine(out, "Imported from Tiled");
-  PutLine(out, "");
-  PutInt(out, result->mapWidth, 4);
-  PutInt(out, result->mapHeight, 4);
-  PutLine(out, "");
+  MapFile* out = &result->map;
+  *out = MapFile();
+  out->text1 = "Imported from Tiled";
+  out->text2 = LineSafe(options.sourceText);
+  out->width = result->mapWidth;
+  out->height = result->mapHeight;
+  out->startY = result->startY;
+  out->background = background;
+  out->step = (int8_t)step;
   int32_t layerCount = LayerTotal(b);
-  PutInt(out, layerCount, 1);
-  PutInt(out, (int64_t)b->types.size(), 2);
-  PutInt(out, 0, 4);
-  PutInt(out, 0, 4);
-  PutLine(out, background);
-  PutInt(out, step, 1);
-  for (const BuildBand& band : b->bands) {
+  for (BuildBand& band : b->bands) {
     for (size_t k = 0; k < band.layers.size(); k++) {
-      PutLine(out, LineSafe(band.names[k]));
-      PutInt(out, b->cols, 4);
-      PutInt(out, b->rows, 4);
-      PutInt(out, b->gw, 4);
-      PutInt(out, b->gh, 4);
-      uint32_t bits;
-      std::memcpy(&bits, &band.factor, 4);
-      PutInt(out, bits, 4);
-      PutInt(out, 0, 1);
+      MapFileLayer layer;
+      layer.name = LineSafe(band.names[k]);
+      layer.width = b->cols;
+      layer.height = b->rows;
+      layer.tileWidth = b->gw;
+      layer.tileHeight = b->gh;
+      layer.factorBits = MapFileFactorBits(band.factor);
+      layer.cells = std::move(band.layers[k]);
+      out->layers.push_back(std::move(layer));
     }
   }
-  for (const BuildTileType& type : b->types) {
-    PutLine(out, names[(size_t)type.image]);
-    PutInt(out, type.frames, 1);
-    PutInt(out, 0, 2);
-  }
-  for (const BuildBand& band : b->bands) {
-    for (const std::vector<int16_t>& cells : band.layers) {
-      size_t at = out->size();
-      out->resize(at + cells.size() * 2);
-      for (size_t i = 0; i < cells.size(); i++) {
-        (*out)[at + 2 * i] = (uint8_t)cells[i];
-        (*out)[at + 2 * i + 1] = (uint8_t)((uint16_t)cells[i] >> 8);
-      }
-    }
-  }
+  for (const BuildTileType& type : b->types) out->tiles.push_back({names[(size_t)type.image], (int8_t)type.frames, 0});
   result->layerCount = layerCount;
   result->tileTypeCount = (int32_t)b->types.size();
   if ((int64_t)b->cols * b->rows * 2 > INT32_MAX) {

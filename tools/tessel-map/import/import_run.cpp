@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +107,17 @@ std::string RunQuote(const std::string& s) {
   return out + "'";
 }
 
+// The source's absolute path, its links resolved (the .gz read in its place when it is missing).
+std::string RunAbsolute(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved)) return resolved;
+  if (realpath((path + ".gz").c_str(), resolved)) {
+    std::string s = resolved;
+    return s.substr(0, s.size() - 3);
+  }
+  return path;
+}
+
 std::string RunPlural(int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -164,20 +177,34 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
                             (args.named ? "" : "; give another with --name") + ": it cannot be a file name in Maps/");
     return finish(false);
   }
+  // The map records where it came from; a map of that name from elsewhere is not replaced unasked.
+  ImportOptions options = args.options;
+  options.sourceText = "Tiled map " + RunAbsolute(source);
+  std::string mapFinal = args.dir + "/Maps/" + name;
   std::vector<uint8_t> bytes;
-  if (!ImportReadDisk(source, &bytes)) {
+  if (!args.force && ImportReadDisk(mapFinal, &bytes)) {
+    std::string text(bytes.begin(), bytes.end());
+    size_t first = text.find('\n'), second = first == std::string::npos ? first : text.find('\n', first + 1);
+    std::string recorded = second == std::string::npos ? "" : text.substr(first + 1, second - first - 1);
+    if (!recorded.empty() && recorded.back() == '\r') recorded.pop_back();
+    if (recorded != options.sourceText) {
+      ImportFail(&report, mapFinal + " holds another map (" + (recorded.empty() ? "not imported" : recorded) +
+                              "); choose another name with --name, or replace it with --force");
+      return finish(false);
+    }
+  }
+  if (!ImportReadDiskOrGz(source, &bytes)) {
     ImportFail(&report, "cannot read the map: " + ImportReadProblem(errno));
     return finish(false);
   }
   TiledMap map;
-  if (!TiledMapParse(bytes, source, ImportReadDisk, &map, &report)) return finish(false);
+  if (!TiledMapParse(bytes, source, ImportReadDiskOrGz, &map, &report)) return finish(false);
   bytes = std::vector<uint8_t>();
   ImportResult result;
-  if (!ImportBuild(map, args.options, ImportReadDisk, &result, &report)) return finish(false);
+  if (!ImportBuild(map, options, ImportReadDiskOrGz, &result, &report)) return finish(false);
   map = TiledMap();
 
   std::string maps = args.dir + "/Maps", tiles = args.dir + "/Tiles";
-  std::string mapFinal = maps + "/" + name;
   std::vector<std::string> madeDirs;   // folders this import made, outermost first
   std::vector<std::string> temps;      // temporary files written
   std::vector<std::string> placed;     // tile images put in place by this import
@@ -224,7 +251,7 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
     fresh++;
   }
   std::string mapTemp = maps + prefix + std::to_string(temps.size());
-  if (!RunWrite(mapTemp, result.mapFile)) {
+  if (!RunWrite(mapTemp, MapFileEncode(result.map))) {
     int saved = errno;
     unlink(mapTemp.c_str());
     errno = saved;
@@ -249,7 +276,7 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
   RunRemoveStale(maps);
   RunRemoveStale(tiles);
 
-  int32_t screenW = std::min(1280, result.mapWidth), screenH = std::min(720, result.mapHeight);
+  int32_t screenW = result.screenW, screenH = result.screenH;
   int64_t tileImages = (int64_t)result.images.size() - (result.background ? 1 : 0);
   *out += ImportPrintable("imported " + source + " as " + mapFinal + ": " +
                           RunPlural(result.layerCount, "layer", "layers") + ", " +
@@ -259,10 +286,19 @@ int ImportRun(const ImportRunArgs& args, std::string* out, std::string* err) {
                           " new in " + tiles + "), " + std::to_string(result.mapWidth) + "x" +
                           std::to_string(result.mapHeight) + " pixels") +
           "\n";
+  if (result.composedFrom > 0) {
+    *out += RunPlural(result.composedFrom, "layer", "layers") + " composed into " +
+            RunPlural(result.composedInto, "layer", "layers") + " (" +
+            RunPlural(result.tileTypeCount, "tile type", "tile types") + ")\n";
+  }
   *out += "animation interval " + std::to_string(result.interval) + " ms; run it with:\n";
   *out += ImportPrintable("  cd " + RunQuote(args.dir) + " && tessel " + RunQuote(name) + " " +
                           std::to_string(screenW) + " " + std::to_string(screenH) + " " +
                           std::to_string(result.interval)) +
           "\n";
+  if (result.startY < 0) {
+    *out += "(the map is smaller than the overlay in the top-left corner: it starts below it, on a screen that "
+            "leaves room for both)\n";
+  }
   return finish(true);
 }

@@ -11,6 +11,7 @@ struct ImportRunArgs {
   std::string dir;
   std::string name;    // the map's file name in Maps/, when named
   bool named = false;  // false: the source's file name without its extension
+  bool force = false;   // replace a map of that name imported from another source
   ImportOptions options;
 };
 

@@ -9,6 +9,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "tools/lib/map_file.h"
+
 // Flags Tiled keeps in the top bits of a cell's global tile number.
 constexpr uint32_t TiledFlipH = 0x80000000u;
 constexpr uint32_t TiledFlipV = 0x40000000u;
@@ -59,6 +61,8 @@ using ImportReadFile = bool (*)(const std::string& path, std::vector<uint8_t>* b
 // (folders, FIFOs, devices) is refused before it is read (errno ENODEV or
 // EISDIR), a larger file with EFBIG.
 bool ImportReadDisk(const std::string& path, std::vector<uint8_t>* bytes);
+// ImportReadDisk, but a missing X is read from X.gz (inflated) when that exists.
+bool ImportReadDiskOrGz(const std::string& path, std::vector<uint8_t>* bytes);
 // The same with another size limit (tessel-map's build and dump).
 bool ImportReadDiskUpTo(const std::string& path, int64_t limit, std::vector<uint8_t>* bytes);
 // What a file layer knows before reading: a regular file of size bytes, a
@@ -156,6 +160,7 @@ struct TiledMap {
   bool infinite = false;
   bool hasBackground = false;
   uint32_t background = 0;  // 0xAARRGGBB
+  double parallaxOriginX = 0, parallaxOriginY = 0;
   std::vector<TiledTileset> tilesets;  // sorted by firstGid
   std::vector<TiledLayer> layers;
   int64_t cellCount = 0;  // cells read so far, against TiledMaxTotalCells
@@ -236,15 +241,23 @@ struct ImportImage {
 struct ImportOptions {
   std::vector<std::string> hideLayers, showLayers;
   int32_t step = 0;  // 0: chosen from the tile size
+  bool layers = false;  // keep Tiled's layers apart instead of composing runs of one scroll factor
+  int32_t screenW = 0, screenH = 0;  // the screen parallax is lined up for; 0: the suggested run size
+  std::string sourceText;  // recorded in the map's second free text (where it was imported from)
 };
 
 struct ImportResult {
-  std::vector<uint8_t> mapFile;
+  MapFile map;  // the map; the run step encodes and writes it
   std::vector<ImportImage> images;
   int32_t layerCount = 0, tileTypeCount = 0;
   int32_t mapWidth = 0, mapHeight = 0;
   int32_t interval = 100;
   bool background = false;  // a background image is among the images
+  int32_t screenW = 0, screenH = 0;  // the screen parallax was lined up for (the suggested run size)
+  int32_t startY = 0;  // the view's first position: below the overlay for maps smaller than it
+  int32_t sourceLayers = 0;   // Tiled layers drawn
+  int32_t composedFrom = 0;   // of them, the layers composed ...
+  int32_t composedInto = 0;   // ... into this many Tessel layers
 };
 
 // Turns a parsed map into Tessel's map and images.

@@ -497,6 +497,10 @@ bool JsonMapBody(const JsonFile& f, const Json& o, TiledMap* map, ImportReport* 
       !JsonBool(f, "map", o, "infinite", false, &map->infinite)) {
     return false;
   }
+  if (!JsonNumber(f, "map", o, "parallaxoriginx", 0, &map->parallaxOriginX) ||
+      !JsonNumber(f, "map", o, "parallaxoriginy", 0, &map->parallaxOriginY)) {
+    return false;
+  }
   std::string background;
   if (!JsonString(f, "map", o, "backgroundcolor", &background)) return false;
   if (!background.empty()) {

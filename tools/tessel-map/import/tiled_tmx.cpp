@@ -424,6 +424,10 @@ bool TiledTmxParse(const std::vector<uint8_t>& bytes, const std::string& path, I
     return false;
   }
   map->infinite = infinite != 0;
+  if (!TmxNumber(f, root, "parallaxoriginx", 0, &map->parallaxOriginX) ||
+      !TmxNumber(f, root, "parallaxoriginy", 0, &map->parallaxOriginY)) {
+    return false;
+  }
   if (root.attribute("backgroundcolor")) {
     if (!TiledColour(root.attribute("backgroundcolor").value(), &map->background)) {
       return TmxFail(f, root, "bad backgroundcolor");
