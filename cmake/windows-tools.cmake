@@ -23,7 +23,7 @@ target_include_directories(tessel_stb SYSTEM PUBLIC ${_headers})
 target_compile_options(tessel_stb PRIVATE -w)
 
 file(GLOB _map_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/tessel-map/*.cpp
-     ${CMAKE_SOURCE_DIR}/tools/tessel-map/import/*.cpp)
+     ${CMAKE_SOURCE_DIR}/tools/tessel-map/import/*.cpp ${CMAKE_SOURCE_DIR}/tools/lib/*.cpp)
 add_library(tessel_tool_main STATIC ${CMAKE_SOURCE_DIR}/platform/windows/tools/main.cpp)
 add_executable(tessel-map ${_map_srcs})
 target_include_directories(tessel-map PRIVATE ${CMAKE_SOURCE_DIR})

@@ -94,6 +94,20 @@ inline int WinToolKill(long long pid, int) {
 }
 #define kill WinToolKill
 
+// realpath: the full path of a file that exists, with '/' separators as the
+// tool writes paths.
+#ifndef PATH_MAX
+#define PATH_MAX _MAX_PATH
+#endif
+inline char* WinToolRealpath(const char* path, char* resolved) {
+  struct stat st;
+  if (WinToolStat(path, &st) != 0 || !_fullpath(resolved, path, PATH_MAX)) return nullptr;
+  for (char* c = resolved; *c; c++)
+    if (*c == '\\') *c = '/';
+  return resolved;
+}
+#define realpath WinToolRealpath
+
 // Flushes a file to the disk.
 inline int WinToolFsync(int fd) { return _commit(fd); }
 #define fsync WinToolFsync
