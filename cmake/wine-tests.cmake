@@ -7,6 +7,7 @@ if(TESSEL_SANITIZE)
   return()
 endif()
 add_executable(test_wine ${CMAKE_SOURCE_DIR}/tests/wine/suite/wine_test.cpp)
+target_include_directories(test_wine PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(test_wine PRIVATE GTest::gtest GTest::gtest_main)
 target_compile_definitions(test_wine PRIVATE TESSEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                            TESSEL_BINARY_DIR="${CMAKE_BINARY_DIR}")

@@ -13,34 +13,22 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/shell.h"
+
 namespace {
 
 const std::string Binary = TESSEL_BINARY_DIR;
 const std::string Source = TESSEL_SOURCE_DIR;
+// Runs a shell command with its standard error in its output.
+std::string ShellBoth(const std::string& command, int* code) { return Shell(command + " 2>&1", code); }
+
 const char* const Programs[] = {"tessel", "tessel-map", "tessel-render", "tessel-demo", "tessel-x86"};
 
-std::string Shell(const std::string& command, int* code) {
-  std::string out;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  int status = pclose(p);
-  *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
-}
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 bool Have(const char* program) {
   int code = 1;
-  Shell(std::string("command -v ") + program + " >/dev/null", &code);
+  ShellBoth(std::string("command -v ") + program + " >/dev/null", &code);
   return code == 0;
 }
 
@@ -53,7 +41,7 @@ struct Scratch {
   }
   ~Scratch() {
     int code;
-    if (!path.empty()) Shell("rm -rf '" + path + "'", &code);
+    if (!path.empty()) ShellBoth("rm -rf '" + path + "'", &code);
   }
 };
 
@@ -61,7 +49,7 @@ struct Scratch {
 // working folder, as tessel's); the PNG's bytes, "" when none was written.
 std::string Render(const std::string& program, const std::string& demo, const std::string& png) {
   int code = -1;
-  std::string out = Shell("cd '" + demo + "' && env -u DISPLAY '" + program +
+  std::string out = ShellBoth("cd '" + demo + "' && env -u DISPLAY '" + program +
                               "' demo.map 320 240 120 --keys 'right*40,down*20' --out '" + png + "'",
                           &code);
   EXPECT_EQ(code, 0) << program << ": " << out;
@@ -76,10 +64,10 @@ void ExpectInstalled(const std::string& root, const std::string& prefix, const s
     EXPECT_EQ(access((at + "/bin/" + program).c_str(), X_OK), 0) << program;
     const std::string page = at + "/share/man/man1/" + program + ".1.gz";
     int code = -1;
-    std::string warnings = Shell("MANWIDTH=80 man --warnings -l '" + page + "' >/dev/null", &code);
+    std::string warnings = ShellBoth("MANWIDTH=80 man --warnings -l '" + page + "' >/dev/null", &code);
     EXPECT_EQ(code, 0) << page;
     EXPECT_EQ(warnings, "") << page;
-    std::string text = Shell("MANWIDTH=80 man -l '" + page + "'", &code);
+    std::string text = ShellBoth("MANWIDTH=80 man -l '" + page + "'", &code);
     for (const char* section : {"SYNOPSIS", "FILES", "EXIT STATUS", "EXAMPLE"})
       EXPECT_NE(text.find(section), std::string::npos) << page << " has no " << section;
   }
@@ -100,7 +88,7 @@ TEST(Install, DestdirInstallRunsFromAnUnrelatedFolder) {
   if (!Have("man")) GTEST_SKIP() << "man is not installed (scripts/setup installs man-db)";
   Scratch scratch;
   int code = -1;
-  std::string out = Shell("DESTDIR='" + scratch.path + "/root' cmake --install '" + Binary + "' --prefix /opt/tessel",
+  std::string out = ShellBoth("DESTDIR='" + scratch.path + "/root' cmake --install '" + Binary + "' --prefix /opt/tessel",
                           &code);
   ASSERT_EQ(code, 0) << out;
   ExpectInstalled(scratch.path + "/root", "/opt/tessel", scratch.path);
@@ -112,10 +100,10 @@ TEST(Install, DebianPackageUnpacksRunsAndPassesLintian) {
   Scratch scratch;
   int code = -1;
   std::string out =
-      Shell("cpack -G DEB --config '" + Binary + "/CPackConfig.cmake' -B '" + scratch.path + "/pkg'", &code);
+      ShellBoth("cpack -G DEB --config '" + Binary + "/CPackConfig.cmake' -B '" + scratch.path + "/pkg'", &code);
   ASSERT_EQ(code, 0) << out;
   const std::string deb = scratch.path + "/pkg/tessel_0.1.0_amd64.deb";
-  std::string fields = Shell("dpkg-deb -f '" + deb + "' Package Version Architecture Depends Description", &code);
+  std::string fields = ShellBoth("dpkg-deb -f '" + deb + "' Package Version Architecture Depends Description", &code);
   ASSERT_EQ(code, 0) << fields;
   EXPECT_NE(fields.find("Package: tessel\n"), std::string::npos) << fields;
   EXPECT_NE(fields.find("Architecture: amd64\n"), std::string::npos) << fields;
@@ -123,13 +111,13 @@ TEST(Install, DebianPackageUnpacksRunsAndPassesLintian) {
   EXPECT_NE(fields.find("libsdl2-2.0-0"), std::string::npos) << fields;
   EXPECT_NE(fields.find("libpng16-16"), std::string::npos) << fields;
   EXPECT_NE(fields.find("Description: full-screen 2D tile-map runner\n Tessel"), std::string::npos) << fields;
-  out = Shell("dpkg -x '" + deb + "' '" + scratch.path + "/root'", &code);
+  out = ShellBoth("dpkg -x '" + deb + "' '" + scratch.path + "/root'", &code);
   ASSERT_EQ(code, 0) << out;
   EXPECT_EQ(access((scratch.path + "/root/usr/share/doc/tessel/copyright").c_str(), R_OK), 0);
   ExpectInstalled(scratch.path + "/root", "/usr", scratch.path);
 #ifndef TESSEL_SANITIZE
   if (Have("lintian")) {
-    std::string said = Shell("lintian --fail-on error '" + deb + "'", &code);
+    std::string said = ShellBoth("lintian --fail-on error '" + deb + "'", &code);
     EXPECT_EQ(code, 0) << said;
     EXPECT_EQ(("\n" + said).find("\nE: "), std::string::npos) << said;
   }

@@ -14,29 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/shell.h"
+
 namespace {
 
 const std::string Source = TESSEL_SOURCE_DIR;
 const std::string Copy = std::string(TESSEL_BINARY_DIR) + "/readme-copy";
 
-std::string Shell(const std::string& command, int* code) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  int status = pclose(p);
-  *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
-}
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The lines of every ```sh block, in order.
 std::vector<std::string> ShellBlocks(const std::string& markdown) {
@@ -70,7 +55,7 @@ TEST(Readme, CommandsWorkAsWrittenOnAFreshCopy) {
   int code = 0;
   Shell("command -v git >/dev/null", &code);
   if (code != 0) GTEST_SKIP() << "git is not installed";
-  std::vector<std::string> blocks = ShellBlocks(Read(Source + "/README.md"));
+  std::vector<std::string> blocks = ShellBlocks(ReadAll(Source + "/README.md"));
   ASSERT_GE(blocks.size(), 6u) << "README.md has lost its sh blocks";
 
   std::string script = "set -euo pipefail\n";

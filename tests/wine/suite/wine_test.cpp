@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/shell.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -33,26 +35,7 @@ constexpr int kOverlayRight = 220, kOverlayBottom = 70;
 // The longest animation interval: no tile steps for 32 s after the map is loaded.
 const char* const kInterval = "32767";
 
-struct Shot {
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-  uint32_t At(int x, int y) const {
-    size_t i = (static_cast<size_t>(y) * width + x) * 3;
-    return (uint32_t(rgb[i]) << 16) | (uint32_t(rgb[i + 1]) << 8) | rgb[i + 2];
-  }
-};
 
-std::string Shell(const std::string& command, int* code = nullptr) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  int status = pclose(p);
-  if (code) *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
-}
 
 bool Have(const char* program) {
   int code = 1;
@@ -69,26 +52,6 @@ std::string Dir() { return std::string(TESSEL_BINARY_DIR) + "/wine"; }
 std::string Demo() { return std::string(TESSEL_SOURCE_DIR) + "/demo"; }
 std::string WindowsBuild() { return std::string(TESSEL_SOURCE_DIR) + "/build-windows/x86_64/tessel"; }
 
-// Reads a PNG through ImageMagick as 8-bit RGB.
-Shot ReadPicture(const std::string& path) {
-  std::string ppm = Shell("convert '" + path + "' -depth 8 ppm:- 2>/dev/null");
-  Shot shot;
-  if (ppm.compare(0, 2, "P6") != 0) return shot;
-  size_t pos = 2;
-  std::vector<long> fields;
-  while (fields.size() < 3 && pos < ppm.size()) {
-    while (pos < ppm.size() && !isdigit(static_cast<unsigned char>(ppm[pos]))) pos++;
-    size_t start = pos;
-    while (pos < ppm.size() && isdigit(static_cast<unsigned char>(ppm[pos]))) pos++;
-    fields.push_back(std::strtol(ppm.c_str() + start, nullptr, 10));
-  }
-  pos++;
-  if (fields.size() < 3 || ppm.size() < pos + static_cast<size_t>(fields[0] * fields[1] * 3)) return shot;
-  shot.width = static_cast<int>(fields[0]);
-  shot.height = static_cast<int>(fields[1]);
-  shot.rgb.assign(ppm.begin() + static_cast<long>(pos), ppm.begin() + static_cast<long>(pos) + fields[0] * fields[1] * 3);
-  return shot;
-}
 
 // Pixels that differ outside the overlay (-1 when the sizes differ).
 long DiffersOutsideOverlay(const Shot& a, const Shot& b) {
