@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/shell.h"
+#include "tests/support/xvfb.h"
 
 namespace {
 
@@ -71,44 +72,13 @@ class XvfbTest : public ::testing::Test {
     }
   }
 
-  // Starts Xvfb on a display number it picks itself (-displayfd), so parallel
-  // runs never collide.
+  // Without core fonts only the server's built-in cursor and "fixed" exist
+  // (with them, the list ends before "-fp").
   void StartXvfb(bool coreFonts) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const std::string log = ShotDir() + "/xvfb.log";
-    xvfb_ = fork();
-    if (xvfb_ == 0) {
-      dup2(fds[1], 3);
-      int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(out, 2);
-      // Without core fonts only the server's built-in cursor and "fixed" exist
-      // (with them, the list ends before "-fp"). Without -noreset the server
-      // resets whenever its last client leaves (the test's own xwininfo runs
-      // come and go), and a client that connects meanwhile is refused: tessel
-      // then found no display.
-      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset",
-             coreFonts ? nullptr : "-fp", "built-ins", nullptr);
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0) {
-      char c;
-      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-      number += c;
-    }
-    close(fds[0]);
-    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-    display_ = ":" + number;
-    // The number comes when the server listens; a client is served once it answers.
-    auto end = std::chrono::steady_clock::now() + 20s;
-    int code = 1;
-    while (X("xdpyinfo >/dev/null", &code), code != 0 && std::chrono::steady_clock::now() < end)
-      std::this_thread::sleep_for(100ms);
-    ASSERT_EQ(code, 0) << "Xvfb on " << display_ << " does not answer";
+    std::vector<std::string> extra;
+    if (!coreFonts) extra = {"-fp", "built-ins"};
+    std::string problem = XvfbStart("1024x768x24", extra, ShotDir() + "/xvfb.log", &xvfb_, &display_);
+    ASSERT_EQ(problem, "");
   }
 
   std::string X(const std::string& command, int* code = nullptr) {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "tests/support/shell.h"
+#include "tests/support/xvfb.h"
 
 namespace {
 
@@ -127,38 +128,10 @@ class WineTest : public ::testing::Test {
            "' WINEARCH=win64 WINEDLLOVERRIDES='mscoree,mshtml=' WINEDEBUG=-all";
   }
 
-  // Starts Xvfb at the mode's size on a display number it picks itself.
+  // Starts Xvfb at the mode's size.
   static std::string StartXvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return "no pipe";
-    std::string log = Dir() + "/xvfb.log";
     std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24";
-    xvfb_ = fork();
-    if (xvfb_ == 0) {
-      dup2(fds[1], 3);
-      int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(out, 2);
-      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", size.c_str(), "-nolisten", "tcp", "-noreset",
-             nullptr);
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0) {
-      char c;
-      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-      number += c;
-    }
-    close(fds[0]);
-    if (number.empty()) return "Xvfb did not start";
-    display_ = ":" + number;
-    auto end = std::chrono::steady_clock::now() + 20s;
-    int code = 1;
-    while (X("xdpyinfo >/dev/null", &code), code != 0 && std::chrono::steady_clock::now() < end)
-      std::this_thread::sleep_for(100ms);
-    return code == 0 ? "" : "Xvfb on " + display_ + " does not answer";
+    return XvfbStart(size, {}, Dir() + "/xvfb.log", &xvfb_, &display_);
   }
 
   static std::string X(const std::string& command, int* code = nullptr) {
